@@ -1,0 +1,57 @@
+// One HTTP session: one libcurl easy handle reused for every request, so that all
+// requests to one host share a keep-alive connection. Not thread-safe: a session
+// belongs to the thread that made it.
+#pragma once
+
+#include <wx/stream.h>
+#include <wx/string.h>
+
+#include <cstdint>
+#include <functional>
+
+typedef void CURL;
+
+class httpSession {
+public:
+    // connectionType: 0 automatic, 1 direct (both follow the environment's http_proxy),
+    // 2 through proxyServer:proxyPort. User and password are used only with type 2.
+    httpSession(int connectionType, wxString proxyServer, wxString proxyPort, wxString proxyUser,
+                wxString proxyPass);
+    ~httpSession();
+    httpSession(const httpSession&) = delete;
+    httpSession& operator=(const httpSession&) = delete;
+
+    // Chooses the host of the following requests (port 80); closes the previous connection.
+    bool Connect(const wxString& host);
+    // GET (m_postData empty) or POST of path on the connected host. Returns a new stream
+    // holding the whole body, owned by the caller, or null with the reason in GetError().
+    wxInputStream* Request(const wxString& path);
+    // Appends one line to the extra header block (always true).
+    bool AddHeader(const wxString& line);
+    wxString GetError() const { return m_error; }
+
+    // Asked about once a second while a request is in flight; when it answers true the
+    // request fails at once. Used to cancel jobs and to close the program promptly.
+    void SetAbortCheck(std::function<bool()> shouldStop) { m_shouldStop = std::move(shouldStop); }
+    // Connect time-out, and how long a transfer may go without receiving a byte.
+    void SetTimeouts(long connectSeconds, long stallSeconds);
+
+    wxString m_postData; // request body; non-empty makes requests POSTs, kept across requests
+    wxString m_headers;  // extra header block built by AddHeader
+    uint32_t m_status;   // status code of the last answered request, 0 before any
+    bool m_ok;           // construction succeeded
+
+private:
+    bool SetProxy(const wxString& server, const wxString& port);
+
+    CURL* m_curl;
+    wxString m_host; // empty until Connect succeeds
+    wxString m_proxyUser;
+    wxString m_proxyPass;
+    wxString m_error;       // last failure, never cleared by a success
+    wxString m_proxyString; // "server:port" of an explicit proxy
+    int m_proxyAccess;      // 0 none installed, 1 direct, 3 explicit proxy
+    long m_connectTimeout;
+    long m_stallTimeout;
+    std::function<bool()> m_shouldStop;
+};
