@@ -1,0 +1,239 @@
+#include "MyFrame.h"
+
+#include "HtmlWindow.h"
+#include "jobRecord.h"
+#include "settings.h"
+#include "tesselDrop.h"
+#include "ui.h"
+#include "updater.h"
+#include "ziv2ize.h"
+
+#include "icons/idea.xpm"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/filesys.h>
+#include <wx/fs_inet.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/statusbr.h>
+#include <wx/stdpaths.h>
+#include <wx/valtext.h>
+
+#include <atomic>
+#include <ctime>
+
+const char* const kInputToolTip =
+    "Enter in a U.S. Patent number, publication number, or serial number (with '/') \ninto the "
+    "textbox and press the download button.\nCommas are ignored.  Publication numbers must be "
+    "11 characters.\nSerial numbers must be for applications filed on or after March 15 "
+    "2001.\n\nExamples:\n20020000001 \t(utility application by publication number)\n9/836917 "
+    "\t(utility application by serial number)\n09/836917 \t(utility application by serial "
+    "number)\n5123456 \t \t(utility patent)\nX0000001  \t(X-patent, pre-1836)\nD0365123 "
+    "\t(design patent)\nPP012835 \t(plant patent)\nRE035136 \t(reissue patent)\nT0106201 "
+    "\t(defensive publication)\nH0001520 \t(statutory invention registration)\nAI000318 "
+    "\t(additional improvement)\n\nEP15\t\tPCT Patent EP15 (use two digit country codes";
+
+namespace {
+// Written on the GUI thread when the window appears and goes; read by job threads when
+// they post, hence atomic.
+std::atomic<MyFrame*> g_mainFrame{nullptr};
+} // namespace
+
+MyFrame* TheMainFrame() {
+    return g_mainFrame.load();
+}
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(MyFrame, wxFrame)
+    EVT_MENU(ID_EXIT, MyFrame::OnExit)
+    EVT_MENU(ID_HELP, MyFrame::OnHelp)
+    EVT_MENU(ID_SETUP, MyFrame::OnSetup)
+    EVT_MENU(ID_UPDATE, MyFrame::OnUpdate)
+    EVT_MENU(ID_OPEN, MyFrame::OnOpen)
+    EVT_MENU(ID_PRINT, MyFrame::OnPrint)
+    EVT_MENU(ID_REMOVE, MyFrame::OnRemove)
+    EVT_MENU(ID_DELETE, MyFrame::OnDelete)
+    EVT_MENU(ID_CANCEL, MyFrame::OnCancel)
+    EVT_CLOSE(MyFrame::OnClose)
+    EVT_BUTTON(ID_DOWNLOAD, MyFrame::OnDownload)
+    EVT_TEXT_ENTER(ID_INPUT, MyFrame::OnDownload)
+    EVT_COMMAND(wxID_ANY, wxEVT_USPTO_PAGE, MyFrame::OnUsptoPage)
+    EVT_COMMAND(wxID_ANY, wxEVT_JOB_STATUS, MyFrame::OnJobStatus)
+    EVT_COMMAND(wxID_ANY, wxEVT_JOB_ENDED, MyFrame::OnJobEnded)
+    EVT_COMMAND(wxID_ANY, wxEVT_JOB_PDF_READY, MyFrame::OnJobPdfReady)
+    EVT_COMMAND(wxID_ANY, wxEVT_UPDATER_STATUS, MyFrame::OnUpdaterEvent)
+    EVT_LIST_ITEM_ACTIVATED(wxID_ANY, MyFrame::OnItemActivated)
+    EVT_LIST_ITEM_RIGHT_CLICK(wxID_ANY, MyFrame::OnItemRightClick)
+    EVT_LIST_BEGIN_DRAG(wxID_ANY, MyFrame::OnBeginDrag)
+wxEND_EVENT_TABLE()
+    // clang-format on
+
+    MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size)
+    : wxFrame(nullptr, wxID_ANY, title, pos, size, wxDEFAULT_FRAME_STYLE, "frame") {
+    {
+        auto config = OpenSettings();
+        // HTML views load pages by URL through this handler; one is enough for the process.
+        static bool internetHandlerAdded = false;
+        if (!internetHandlerAdded) {
+            wxFileSystem::AddHandler(new wxInternetFSHandler);
+            internetHandlerAdded = true;
+        }
+        wxString path;
+        if (config->Read("Path", &path)) {
+            wxLogNull quiet; // a folder that is gone leaves the working folder as it is
+            wxSetWorkingDirectory(path);
+        }
+        maxThreads = ReadMaxThreads(*config);
+    }
+
+    BuildControls();
+    g_mainFrame.store(this);
+    StartupSteps();
+}
+
+MyFrame::~MyFrame() {
+    MyFrame* self = this;
+    g_mainFrame.compare_exchange_strong(self, nullptr);
+}
+
+void MyFrame::BuildControls() {
+    wxPanel* panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                 wxTAB_TRAVERSAL | wxNO_BORDER, "panel");
+    SetIcon(wxIcon(idea_xpm));
+    BuildMenus();
+
+    CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
+    SetStatusText("0 Pages Downloaded from the USPTO", 0);
+
+    wxBoxSizer* inputRow = new wxBoxSizer(wxHORIZONTAL);
+    inputRow->Add(50, 50);
+    // GTK cannot draw a 20-pixel-high entry; the default height is the smallest clean one.
+    textCtrl = new wxTextCtrl(panel, ID_INPUT, wxEmptyString, wxDefaultPosition, wxSize(150, -1),
+                              wxTE_PROCESS_ENTER, wxTextValidator(wxFILTER_ASCII), "text");
+    textCtrl->SetToolTip(kInputToolTip);
+    inputRow->Add(textCtrl, 0, wxALL | wxALIGN_CENTER_VERTICAL, 0);
+    wxButton* button = new wxButton(panel, ID_DOWNLOAD, "Download", wxDefaultPosition,
+                                    wxDefaultSize, 0, wxDefaultValidator, "button");
+    inputRow->Add(button, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, 0);
+
+    topSizer = new wxBoxSizer(wxVERTICAL);
+    topSizer->Add(inputRow, 0);
+    listCtrl = new wxListView(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT,
+                              wxDefaultValidator, "listCtrl");
+    listCtrl->AppendColumn("Patent/Application", wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE_USEHEADER);
+    listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, 250);
+    topSizer->Add(listCtrl, 1, wxEXPAND);
+
+    panel->SetSizer(topSizer);
+    topSizer->SetSizeHints(panel);
+    SetMinSize(wxSize(375, 200));
+    SetSize(GetSize()); // re-apply the requested size after the minimum is known
+}
+
+void MyFrame::BuildMenus() {
+    wxMenu* file = new wxMenu;
+    file->Append(ID_SETUP, "&Setup\tAlt-S", "Change Options");
+    file->Append(ID_UPDATE, "&Update\tAlt-U", "Check for Updates");
+    file->Append(ID_EXIT, "E&xit\tCtrl-W", "Quit Quorvane");
+
+    wxMenu* selection = new wxMenu;
+    selection->Append(ID_OPEN, "&Open\tCtrl-O", "Open in your favorite PDF viewer");
+    selection->Append(ID_PRINT, "&Print\tCtrl-P", "Print PDF");
+    selection->Append(ID_REMOVE, "&Remove from List\tCtrl-R", "Removes PDF From List");
+    selection->Append(ID_DELETE, "Permanently &Delete\tCtrl-D", "Permanetely Delete PDF");
+    selection->Append(ID_CANCEL, "&Cancel\tCtrl-C", "Cancel Job");
+
+    wxMenu* help = new wxMenu;
+    help->Append(ID_HELP, "&Help...\tF1", "Show help");
+
+    wxMenuBar* bar = new wxMenuBar;
+    bar->Append(file, "&File");
+    bar->Append(selection, "&Selection");
+    bar->Append(help, "&Help");
+    SetMenuBar(bar);
+}
+
+void MyFrame::StartupSteps() {
+    auto config = OpenSettings();
+
+    if (UpdateCheckDue(*config, static_cast<long>(std::time(nullptr))))
+        StartUpdater(false);
+
+    // Started by the updater: offer to remove the version it replaced.
+    if (wxTheApp && wxTheApp->argc >= 3 && wxTheApp->argv[1] == "delete") {
+        const wxString old = wxTheApp->argv[2];
+        if (AskUser("Delete previous version of Quorvane?\n\n" + old, "Delete Old Quorvane",
+                    wxYES_NO | wxICON_QUESTION, this) == wxYES)
+            wxRemoveFile(old);
+    }
+
+    SetDropTarget(new tesselDrop(textCtrl));
+    textCtrl->SetFocus();
+}
+
+void MyFrame::OnExit(wxCommandEvent&) {
+    Close(true);
+}
+
+void MyFrame::OnHelp(wxCommandEvent&) {
+    wxDialog* dialog = CreateHelpDialog(this);
+    dialog->ShowModal();
+    dialog->Destroy();
+}
+
+void MyFrame::OnClose(wxCloseEvent&) {
+    if (closing > 0)
+        return;
+    ++closing;
+    // Placement is taken while the window is still mapped: a hidden GTK window may not
+    // report where it was.
+    const wxPoint pos = GetPosition();
+    const wxSize size = GetSize();
+    Hide();
+
+    {
+        auto config = OpenSettings();
+        ClosingState state;
+        state.path = wxGetCwd();
+        state.maxThreads = maxThreads;
+        // The real path of the running program, not argv[0], which may be a bare name.
+        state.exec = wxStandardPaths::Get().GetExecutablePath();
+        state.width = size.GetWidth();
+        state.height = size.GetHeight();
+        state.x = pos.x;
+        state.y = pos.y;
+        SaveClosingSettings(*config, state);
+    }
+
+    for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row)) {
+        JobRecord* record = RecordOfRow(row);
+        if (record) {
+            FreeJobRecord(record);
+            listCtrl->SetItemPtrData(row, 0);
+        }
+    }
+    waitingJobs.clear();
+    runningJobs.clear();
+
+    StopUpdater();
+    g_mainFrame.store(nullptr);
+    Destroy();
+}
+
+long MyFrame::FindRowOfJob(int id) const {
+    const long count = listCtrl->GetItemCount();
+    for (long row = 0; row < count; ++row) {
+        JobRecord* record = RecordOfRow(row);
+        if (record && record->id == id)
+            return row;
+    }
+    return -1;
+}
+
+JobRecord* MyFrame::RecordOfRow(long row) const {
+    return reinterpret_cast<JobRecord*>(listCtrl->GetItemData(row));
+}

@@ -1,0 +1,101 @@
+// The main window: input box and Download button above the job list, menus, status bar.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+
+#include <vector>
+
+struct JobRecord;
+class updater;
+class wxBoxSizer;
+
+// Window identifiers of the main window's commands.
+enum {
+    ID_EXIT = 1,
+    ID_INPUT = 2,
+    ID_DOWNLOAD = 3,
+    ID_SETUP = 5,
+    ID_UPDATE = 7,
+    ID_HELP = 8,
+    ID_OPEN = 9,
+    ID_PRINT = 10,
+    ID_REMOVE = 11,
+    ID_DELETE = 12,
+    ID_CANCEL = 13,
+};
+
+class MyFrame : public wxFrame {
+public:
+    MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size);
+    ~MyFrame() override;
+
+    // Starts waiting jobs while fewer than maxThreads run.
+    void DispatchWaitingJobs();
+
+    wxTextCtrl* textCtrl = nullptr;
+    wxListView* listCtrl = nullptr;
+    wxBoxSizer* topSizer = nullptr;
+
+    unsigned maxThreads = 3;
+    updater* updaterThread = nullptr;
+    bool manualUpdateCheck = false;
+    int closing = 0;
+
+    std::vector<JobRecord*> waitingJobs;
+    std::vector<JobRecord*> runningJobs;
+    std::vector<int> openWhenFinished;
+    std::vector<int> printWhenFinished;
+    int pagesDownloaded = 0;
+    int nextJobId = 0; // ids are never reused while the program runs
+
+    // Row of the record whose job carries id, or -1.
+    long FindRowOfJob(int id) const;
+    JobRecord* RecordOfRow(long row) const;
+
+    bool OpenPdf(const wxString& path);
+    bool PrintPdf(const wxString& path);
+
+    // Starts the update thread (download = false: check and report only).
+    void StartUpdater(bool download);
+    // Asks a running update thread to end and waits for it.
+    void StopUpdater();
+
+private:
+    void OnExit(wxCommandEvent&);
+    void OnHelp(wxCommandEvent&);
+    void OnSetup(wxCommandEvent&);
+    void OnUpdate(wxCommandEvent&);
+    void OnOpen(wxCommandEvent&);
+    void OnPrint(wxCommandEvent&);
+    void OnRemove(wxCommandEvent&);
+    void OnDelete(wxCommandEvent&);
+    void OnCancel(wxCommandEvent&);
+    void OnClose(wxCloseEvent&);
+    void OnDownload(wxCommandEvent&);
+    void OnUsptoPage(wxCommandEvent&);
+    void OnJobStatus(wxCommandEvent&);
+    void OnJobEnded(wxCommandEvent&);
+    void OnJobPdfReady(wxCommandEvent&);
+    void OnUpdaterEvent(wxCommandEvent&);
+    void OnItemActivated(wxListEvent&);
+    void OnItemRightClick(wxListEvent&);
+    void OnBeginDrag(wxListEvent&);
+
+    void BuildMenus();
+    void BuildControls();
+    void StartupSteps(); // the start-up steps that follow the controls
+    void StartJob(JobRecord& record);
+    void StopJob(JobRecord& record);
+    void FreeJobRecord(JobRecord* record);
+    void Forget(JobRecord* record); // takes it out of the waiting and running queues
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+// The main window while it exists (null before and after); jobs look it up to post.
+MyFrame* TheMainFrame();
+
+// The input box's tool tip, also shown after the unknown-format message.
+extern const char* const kInputToolTip;

@@ -1,0 +1,3 @@
+#include "MyApp.h"
+
+wxIMPLEMENT_APP(MyApp);

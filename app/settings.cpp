@@ -1,0 +1,125 @@
+#include "settings.h"
+
+#include <wx/datetime.h>
+#include <wx/filename.h>
+#include <wx/utils.h>
+
+#include <sys/stat.h>
+
+ConnectionSettingsRecord ConnectionSettings;
+
+namespace {
+// Any control character but 0 keeps printable characters printable and non-zero.
+constexpr unsigned kScrambleKey = 0x17;
+constexpr long kUpdateIntervalDays = 60;
+} // namespace
+
+wxString VersionString() {
+    return wxString::Format("2.%02d", kVersionMinor);
+}
+
+wxString SettingsFilePath() {
+    wxString base;
+    if (!wxGetEnv("XDG_CONFIG_HOME", &base) || !wxIsAbsolutePath(base))
+        base = wxGetHomeDir() + "/.config";
+    return base + "/Quorvane/Quorvane.conf";
+}
+
+std::unique_ptr<wxFileConfig> OpenSettings() {
+    wxFileName file(SettingsFilePath());
+    if (!file.DirExists())
+        file.Mkdir(0700, wxPATH_MKDIR_FULL);
+    auto config = std::make_unique<wxFileConfig>("Quorvane", wxEmptyString, file.GetFullPath(),
+                                                 wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
+    config->SetUmask(0077);
+    return config;
+}
+
+void ScrambleProxyPass(wxString& pass) {
+    for (size_t i = 0; i < pass.length(); ++i) {
+        unsigned c = static_cast<unsigned>(pass[i].GetValue());
+        if (c != 0)
+            pass[i] = wxUniChar(c ^ kScrambleKey);
+    }
+}
+
+WindowPlacement LoadStartupSettings(wxConfigBase& config) {
+    WindowPlacement p;
+    config.Read("posx", &p.x, 50);
+    config.Read("posy", &p.y, 50);
+    config.Read("sizex", &p.width, 400);
+    config.Read("sizey", &p.height, 240);
+
+    ConnectionSettingsRecord& cs = ConnectionSettings;
+    config.Read("proxyServer", &cs.proxyServer, wxEmptyString);
+    config.Read("proxyPort", &cs.proxyPort, "80");
+    config.Read("proxyUser", &cs.proxyUser, wxEmptyString);
+    cs.proxyPass.clear();
+    config.Read("proxyPass", &cs.proxyPass);
+    ScrambleProxyPass(cs.proxyPass);
+    config.Read("connectionType", &cs.connectionType, 0);
+
+    if (config.HasEntry("proxyEnable") || config.HasGroup("proxyEnable")) {
+        bool enabled = false;
+        config.Read("proxyEnable", &enabled, false);
+        if (enabled) {
+            wxString type;
+            if (config.Read("proxyType", &type) && type == "HTTP")
+                cs.connectionType = 2;
+        }
+        config.DeleteEntry("proxyType", false);
+        config.DeleteEntry("proxyEnable", false);
+    }
+
+    if (p.x < 0)
+        p.x = 50;
+    if (p.y < 0)
+        p.y = 50;
+    if (p.width < 375)
+        p.width = 375;
+    if (p.height < 200)
+        p.height = 200;
+    return p;
+}
+
+unsigned ReadMaxThreads(wxConfigBase& config) {
+    long value = 3;
+    if (config.HasEntry("max_threads"))
+        config.Read("max_threads", &value, 3);
+    if (value == 0)
+        value = 1;
+    return static_cast<unsigned>(value);
+}
+
+bool UpdateCheckDue(wxConfigBase& config, long nowSeconds) {
+    if (!config.HasEntry("lastCheck")) {
+        config.Write("lastCheck", nowSeconds);
+        return true;
+    }
+    long last = nowSeconds;
+    if (!config.Read("lastCheck", &last))
+        last = nowSeconds;
+    wxDateTime due = wxDateTime(static_cast<time_t>(last)) + wxDateSpan::Days(kUpdateIntervalDays);
+    return due.IsEarlierThan(wxDateTime(static_cast<time_t>(nowSeconds)));
+}
+
+void SaveClosingSettings(wxConfigBase& config, const ClosingState& s) {
+    const ConnectionSettingsRecord& cs = ConnectionSettings;
+    config.Write("Path", s.path);
+    config.Write("max_threads", static_cast<long>(s.maxThreads));
+    config.Write("exec", s.exec);
+    config.Write("proxyServer", cs.proxyServer);
+    config.Write("proxyPort", cs.proxyPort);
+    config.Write("proxyUser", cs.proxyUser);
+    wxString stored = cs.proxyPass;
+    ScrambleProxyPass(stored);
+    config.Write("proxyPass", stored);
+    config.Write("connectionType", static_cast<long>(cs.connectionType));
+    config.Write("Version", VersionString());
+    config.Write("sizex", s.width);
+    config.Write("sizey", s.height);
+    if (s.x > 0)
+        config.Write("posx", s.x);
+    if (s.y > 0)
+        config.Write("posy", s.y);
+}

@@ -1,0 +1,129 @@
+#include "guitest.h"
+
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/utils.h>
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace qvtest {
+
+namespace {
+TempDir* g_config = nullptr;
+
+void pumpOnce() {
+    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+    if (loop) {
+        while (loop->Pending())
+            loop->Dispatch();
+    }
+    if (wxTheApp) {
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->ProcessIdle();
+    }
+    wxLog::FlushActive();
+}
+} // namespace
+
+void pump(int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        pumpOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < until);
+}
+
+bool pumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    return waitFor(pred, timeout, [] { pumpOnce(); });
+}
+
+CapturedLog::CapturedLog() {
+    m_previous = wxLog::SetActiveTarget(this);
+}
+
+CapturedLog::~CapturedLog() {
+    wxLog::SetActiveTarget(m_previous);
+}
+
+void CapturedLog::DoLogTextAtLevel(wxLogLevel level, const wxString& msg) {
+    entries.push_back({level, msg});
+}
+
+std::vector<wxString> CapturedLog::errors() const {
+    std::vector<wxString> out;
+    for (const Entry& e : entries)
+        if (e.level == wxLOG_Error)
+            out.push_back(e.text);
+    return out;
+}
+
+std::vector<wxString> CapturedLog::messages() const {
+    std::vector<wxString> out;
+    for (const Entry& e : entries)
+        if (e.level == wxLOG_Message)
+            out.push_back(e.text);
+    return out;
+}
+
+std::string screenshot(const std::string& name) {
+    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
+    std::string folder = dir && *dir ? dir : std::string(QV_BINARY_DIR) + "/screenshots";
+    runCommand("mkdir -p '" + folder + "'");
+    std::string file = folder + "/" + name + ".png";
+    pump(300);
+    if (runCommand("import -window root '" + file + "' 2>/dev/null") != 0)
+        return std::string();
+    return file;
+}
+
+std::string configHome() {
+    return g_config ? g_config->path() : std::string();
+}
+
+} // namespace qvtest
+
+namespace {
+class TestApp : public wxApp {
+public:
+    bool OnInit() override { return true; }
+};
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests (done at build time, without a display) needs no GUI.
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Settings of the tests never touch the user's.
+    qvtest::TempDir config("qv-config");
+    qvtest::g_config = &config;
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+
+    wxApp::SetInstance(new TestApp);
+    int wxArgc = 1;
+    char* wxArgv[] = {argv[0], nullptr};
+    if (!wxEntryStart(wxArgc, wxArgv)) {
+        std::fprintf(stderr, "cannot start the GUI (no display?)\n");
+        return 1;
+    }
+    wxTheApp->CallOnInit();
+    int rc;
+    {
+        wxGUIEventLoop loop;
+        wxEventLoopActivator active(&loop);
+        rc = RUN_ALL_TESTS();
+        qvtest::pump(100);
+    }
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    qvtest::g_config = nullptr;
+    curl_global_cleanup();
+    return rc;
+}

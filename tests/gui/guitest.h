@@ -1,0 +1,52 @@
+// Harness for tests that drive real windows (under Xvfb in CI): a wxApp set up before the
+// tests run, event pumping with deadlines, a log target that records instead of showing
+// message boxes, and screenshots for review.
+#pragma once
+
+#include <wx/log.h>
+#include <wx/string.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// Handles pending GUI and application events for about ms milliseconds.
+void pump(int ms = 50);
+
+// Pumps events until pred holds or timeout passes; returns pred's last answer.
+bool pumpUntil(const std::function<bool()>& pred,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Records every log message (error boxes and information boxes) instead of showing it.
+// Installed for the lifetime of the object; the previous target comes back afterwards.
+class CapturedLog : public wxLog {
+public:
+    CapturedLog();
+    ~CapturedLog() override;
+    struct Entry {
+        wxLogLevel level;
+        wxString text;
+    };
+    std::vector<Entry> entries; // touched on the GUI thread only (messages are flushed there)
+    std::vector<wxString> errors() const;
+    std::vector<wxString> messages() const;
+    void clear() { entries.clear(); }
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel level, const wxString& msg) override;
+
+private:
+    wxLog* m_previous;
+};
+
+// Saves a screenshot of the whole (virtual) screen into <build>/screenshots/<name>.png.
+// Returns the file's path, or an empty string when no screenshot tool is present.
+std::string screenshot(const std::string& name);
+
+// The folder the test runs its settings in (XDG_CONFIG_HOME), fresh per test program.
+std::string configHome();
+
+} // namespace qvtest
