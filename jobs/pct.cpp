@@ -1,0 +1,206 @@
+#include "pct.h"
+
+#include "jobHosts.h"
+#include "jobText.h"
+#include "pdfWriter.h"
+
+#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/regex.h>
+
+#include <memory>
+
+using namespace jobhosts;
+
+namespace {
+
+wxString Envelope(const wxString& innerRequest) {
+    return "<soapenv:Envelope xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:urn=\"urn:EPO-OpenPatentServices-documentData\">\n"
+           "<soapenv:Body>\n"
+           "<urn:getDocumentData "
+           "soapenv:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\n"
+           "<input_request xsi:type=\"xsd:string\">" +
+           innerRequest +
+           "</input_request>\n"
+           "</urn:getDocumentData>\n"
+           "</soapenv:Body>\n"
+           "</soapenv:Envelope>";
+}
+
+// A value read from the answer (one escaping level deep) as a value for our request:
+// back to plain text, then escaped again for both levels, so a well-formed value comes out
+// unchanged and a malformed one cannot break the envelope.
+wxString Reescaped(const wxString& answerText) {
+    return jobtext::XmlEscapeTwice(jobtext::XmlUnescape(jobtext::XmlUnescape(answerText)));
+}
+
+} // namespace
+
+wxString PctInquiryEnvelope(const wxString& number) {
+    return Envelope("&lt;OpenPatentServices ACTION=&quot;DocumentInquiry&quot;&gt;"
+                    "&lt;WORLDPATENTDATA&gt;&lt;INQUIRY SEED=&quot;" +
+                    jobtext::XmlEscapeTwice(number) +
+                    "&quot; SEED_FORMAT=&quot;E&quot; SEED_TYPE=&quot;PN&quot;/&gt;"
+                    "&lt;/WORLDPATENTDATA&gt;&lt;/OpenPatentServices&gt;");
+}
+
+wxString PctRetrievalEnvelope(const wxString& docId, const wxString& system, unsigned long page) {
+    return Envelope("&lt;OpenPatentServices ACTION=&quot;DocumentRetrieval&quot;&gt;"
+                    "&lt;WORLDPATENTDATA&gt;&lt;DOCUMENT ID=&quot;" +
+                    Reescaped(docId) + "&quot; SYSTEM=&quot;" + Reescaped(system) +
+                    wxString::Format("&quot; FORMAT=&quot;SINGLE_PAGE_TIFF&quot; "
+                                     "PAGE_NUMBER=&quot;%lu&quot;/&gt;",
+                                     page) +
+                    "&lt;/WORLDPATENTDATA&gt;&lt;/OpenPatentServices&gt;");
+}
+
+bool ParsePctInquiryAnswer(wxInputStream& in, wxString& system, wxString& docId,
+                           unsigned long& pageCount) {
+    wxRegEx instance("&lt;DOCUMENT_PHYSICAL_INSTANCE SYSTEM=&quot;(.*)&quot; ID=&quot;(.*)&quot; "
+                     "NUMBER_OF_PAGES=&quot;(.*)&quot; DESC=&quot;FullDocument&quot;&gt;");
+    wxString line;
+    while (!jobtext::AtEnd(in)) {
+        jobtext::ReadLine(in, line);
+        if (!instance.IsValid() || !instance.Matches(line))
+            continue;
+        system = instance.GetMatch(line, 1);
+        docId = instance.GetMatch(line, 2);
+        pageCount = jobtext::LeadingULong(instance.GetMatch(line, 3));
+        return !docId.empty() && !system.empty() && pageCount != 0 &&
+               pageCount <= static_cast<unsigned long>(kMaxPages);
+    }
+    return false;
+}
+
+bool ParsePctInquiryAnswerText(const wxString& text, wxString& system, wxString& docId,
+                               unsigned long& pageCount) {
+    const wxScopedCharBuffer bytes = text.To8BitData();
+    wxMemoryInputStream in(bytes.data(), bytes.length());
+    return ParsePctInquiryAnswer(in, system, docId, pageCount);
+}
+
+bool PositionAtPageImage(wxInputStream& in) {
+    wxString line;
+    bool found = false;
+    while (jobtext::ReadLine(in, line)) {
+        if (line.StartsWith("Content-Location:")) {
+            found = true;
+            break;
+        }
+    }
+    if (found)
+        jobtext::ReadLine(in, line); // the empty line that ends the part's headers
+    return !jobtext::AtEnd(in);
+}
+
+pct::pct(int id_, const wxString& number_)
+    : ziv2ize(id_), opsSession(0, "", "", "", ""), pageCount(0) {
+    number = number_;
+    WatchSession(opsSession);
+    if (opsSession.m_ok)
+        opsSession.AddHeader(wxString("SOAPAction: \"") + kOps + kOpsPath + "\"");
+}
+
+pct::~pct() {}
+
+wxThread::ExitCode pct::Entry() {
+    if (!opsSession.m_ok) {
+        PostStatus(wxString::Format("Error %s", opsSession.GetError()));
+        return 0;
+    }
+    wxString name = number;
+    name.Replace("/", "-");
+    PostStatus(wxString("Downloading from ") + kEspacenetSite);
+    if (PreviouslyDownloaded(name + ".pdf"))
+        return 0;
+    if (TestDestroy())
+        return 0;
+
+    if (!DocumentInquiry(number)) {
+        if (opsSession.m_status == 200)
+            PostStatus("Not Found!");
+        else
+            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
+                                        static_cast<int>(opsSession.m_status)));
+        return 0;
+    }
+    if (TestDestroy())
+        return 0;
+
+    {
+        pdfWriter writer(output.GetFullPath(), static_cast<int>(pageCount));
+        if (!AddPages(writer))
+            return 0; // the writer, going out of scope, removes the incomplete file
+        PostStatus("Finished!");
+    } // the complete file is closed here, before anyone is told about it
+    PostPdfReady(output.GetFullPath());
+    return 0;
+}
+
+bool pct::AddPages(pdfWriter& writer) {
+    unsigned long p = 1;
+    while (p <= pageCount) {
+        if (TestDestroy())
+            return false;
+        if (!writer.m_ok) {
+            PostStatus(wxString::Format("Error Downloading page %d %s", static_cast<int>(p),
+                                        writer.m_message));
+            return false;
+        }
+        PostStatus(wxString::Format("Downloading page %lu of %lu", p, pageCount));
+        if (DocumentRetrieval(writer, p)) {
+            ++p;
+            continue;
+        }
+        if (opsSession.m_status != 200) {
+            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
+                                        static_cast<int>(opsSession.m_status)));
+            return false;
+        }
+        const bool waited = Countdown([this](int n) {
+            return wxString::Format("Error %s Downloading Tiff Reconnecting in %is",
+                                    opsSession.GetError(), n);
+        });
+        if (!waited)
+            return false;
+    }
+    return true;
+}
+
+bool pct::DocumentInquiry(const wxString& number_) {
+    if (!opsSession.Connect(kOps))
+        return false;
+    if (TestDestroy())
+        return false;
+    opsSession.m_postData = PctInquiryEnvelope(number_);
+    std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
+    while (!in) {
+        const bool waited = Countdown(
+            [](int n) { return wxString::Format("Error Downloading PCT Reconnecting in %is", n); });
+        if (!waited)
+            return false;
+        in.reset(opsSession.Request(kOpsPath));
+    }
+    return ParsePctInquiryAnswer(*in, system, docId, pageCount);
+}
+
+bool pct::DocumentRetrieval(pdfWriter& writer, unsigned long p) {
+    if (!opsSession.Connect(kOps))
+        return false;
+    if (TestDestroy())
+        return false;
+    opsSession.m_postData = PctRetrievalEnvelope(docId, system, p);
+    std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
+    if (!in)
+        return false;
+    if (opsSession.m_status != 200)
+        return false;
+    if (!PositionAtPageImage(*in)) {
+        wxLogError("bad tiff");
+        return false;
+    }
+    return writer.AddPage(*in);
+}

@@ -1,0 +1,48 @@
+// The Espacenet job: numbers with a two-letter country prefix, fetched page by page from
+// the OpenPatentServices SOAP web service.
+#pragma once
+
+#include "ziv2ize.h"
+
+#include <wx/stream.h>
+
+class pdfWriter;
+
+// The SOAP envelopes of the two actions. Every value is escaped for both XML levels (the
+// inner request travels as escaped text), so no number can change the request's shape.
+wxString PctInquiryEnvelope(const wxString& number);
+// docId and system as the inquiry answer holds them (escaped text of that answer).
+wxString PctRetrievalEnvelope(const wxString& docId, const wxString& system, unsigned long page);
+
+// Finds the first full-document instance line of an inquiry answer. True when there is one
+// with a non-empty system and id and a page count from 1 to the largest believed.
+bool ParsePctInquiryAnswer(wxInputStream& in, wxString& system, wxString& docId,
+                           unsigned long& pageCount);
+bool ParsePctInquiryAnswerText(const wxString& text, wxString& system, wxString& docId,
+                               unsigned long& pageCount);
+
+// Moves a multipart page answer to the first byte of its image: behind the empty line that
+// follows the "Content-Location:" header. False ("bad tiff") when nothing is left there.
+bool PositionAtPageImage(wxInputStream& in);
+
+class pct : public ziv2ize {
+public:
+    pct(int id, const wxString& number);
+    ~pct() override;
+
+    // Fills system, docId and pageCount from the service's inquiry answer.
+    bool DocumentInquiry(const wxString& number);
+    // Fetches page p into the writer.
+    bool DocumentRetrieval(pdfWriter& writer, unsigned long p);
+
+protected:
+    ExitCode Entry() override;
+
+    httpSession opsSession;
+    wxString system;
+    wxString docId;
+    unsigned long pageCount;
+
+private:
+    bool AddPages(pdfWriter& writer);
+};

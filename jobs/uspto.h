@@ -1,0 +1,62 @@
+// The USPTO job: US patents, published applications and application serial numbers,
+// fetched page by page from the USPTO image servers.
+#pragma once
+
+#include "ziv2ize.h"
+
+#include <wx/stream.h>
+
+#include <functional>
+#include <vector>
+
+class pdfWriter;
+
+// What a page-list answer says.
+struct UsPageList {
+    long numPages = 0;
+    int listState = 2; // 0 the page count was found, 2 it was not
+    wxString embedPath;
+    std::vector<wxString> pages; // server paths, page 1 first
+};
+
+// Reads a page-list answer to its end. cancelled, if given, is asked after every line;
+// a true answer stops the reading and the result is false.
+bool ParseUsPageList(wxInputStream& in, UsPageList& out,
+                     const std::function<bool()>& cancelled = {});
+bool ParseUsPageListText(const wxString& text, UsPageList& out);
+
+// Host and page-list path of a docid.
+struct UsLocation {
+    wxString host;
+    wxString path;
+};
+UsLocation UsPageListLocation(const wxString& docid);
+
+// Search-host path that looks up the publication of "series/serial".
+wxString UsSearchPath(const wxString& lookupText);
+// The anchor text of the first result link of a search answer; empty when there is none
+// or when cancelled says so.
+wxString ParseUsSearchAnswer(wxInputStream& in, const std::function<bool()>& cancelled = {});
+wxString ParseUsSearchAnswerText(const wxString& text);
+
+class uspto : public ziv2ize {
+public:
+    uspto(int id, const wxString& number);
+    ~uspto() override;
+
+    // One attempt at the page list of docid: true when an answer was read to its end.
+    bool FetchPageList(const wxString& docid);
+    // The publication number of "series/serial", empty when none was found or cancelled.
+    wxString LookupPublicationNumber(const wxString& text);
+
+protected:
+    ExitCode Entry() override;
+
+    long numPages;
+    std::vector<wxString> pages;
+    wxString host;
+    wxString lastError;
+
+private:
+    bool AddPages(pdfWriter& writer);
+};

@@ -1,0 +1,124 @@
+#include "ziv2ize.h"
+
+#include <wx/filefn.h>
+
+#include <atomic>
+
+wxDEFINE_EVENT(wxEVT_JOB_STATUS, wxThreadEvent);
+wxDEFINE_EVENT(wxEVT_JOB_PDF_READY, wxThreadEvent);
+wxDEFINE_EVENT(wxEVT_JOB_ENDED, wxThreadEvent);
+wxDEFINE_EVENT(wxEVT_USPTO_PAGE, wxThreadEvent);
+
+namespace {
+
+std::atomic<JobEventTargetLookup> g_target{nullptr};
+std::atomic<JobConnectionSettingsLookup> g_userSettings{nullptr};
+std::atomic<int> g_stepMs{1000};
+std::atomic<long> g_connectTimeout{30};
+std::atomic<long> g_stallTimeout{60};
+
+// Queues a copy of event on the current target; the job never processes it itself.
+void Queue(const wxThreadEvent& event) {
+    JobEventTargetLookup lookup = g_target.load();
+    wxEvtHandler* target = lookup ? lookup() : nullptr;
+    if (target)
+        wxQueueEvent(target, event.Clone());
+}
+
+wxThreadEvent JobEvent(wxEventType type, int id, const wxString& text, ziv2ize* job) {
+    wxThreadEvent event(type, -1);
+    event.SetId(id);
+    event.SetString(text);
+    event.SetPayload(job);
+    return event;
+}
+
+} // namespace
+
+void SetJobEventTarget(JobEventTargetLookup lookup) {
+    g_target = lookup;
+}
+
+void SetUserConnectionSettings(JobConnectionSettingsLookup lookup) {
+    g_userSettings = lookup;
+}
+
+JobConnectionSettings GetUserConnectionSettings() {
+    JobConnectionSettingsLookup lookup = g_userSettings.load();
+    return lookup ? lookup() : JobConnectionSettings();
+}
+
+ziv2ize::ziv2ize(int id_)
+    : wxThread(wxTHREAD_JOINABLE), session(0, "", "", "", ""), id(id_), listState(0) {
+    WatchSession(session);
+    PostStatus("Downloading");
+}
+
+ziv2ize::~ziv2ize() {}
+
+void ziv2ize::SetCountdownStepMs(int ms) {
+    g_stepMs = ms < 1 ? 1 : ms;
+}
+int ziv2ize::GetCountdownStepMs() {
+    return g_stepMs;
+}
+
+void ziv2ize::SetSessionTimeouts(long connectSeconds, long stallSeconds) {
+    g_connectTimeout = connectSeconds;
+    g_stallTimeout = stallSeconds;
+}
+
+void ziv2ize::WatchSession(httpSession& s) {
+    s.SetAbortCheck([this] { return TestDestroy(); });
+    s.SetTimeouts(g_connectTimeout, g_stallTimeout);
+}
+
+void ziv2ize::PostStatus(const wxString& text) {
+    if (TestDestroy())
+        return;
+    Queue(JobEvent(wxEVT_JOB_STATUS, id, text, this));
+}
+
+void ziv2ize::PostPdfReady(const wxString& path) {
+    Queue(JobEvent(wxEVT_JOB_PDF_READY, id, path, this));
+}
+
+void ziv2ize::PostUsptoPage() {
+    Queue(wxThreadEvent(wxEVT_USPTO_PAGE, -1));
+}
+
+void ziv2ize::OnExit() {
+    if (TestDestroy())
+        return;
+    Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath(), this));
+}
+
+bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst) {
+    // The pause is cut into slices so that a cancelled job leaves well within a second.
+    const int step = g_stepMs;
+    const int slice = step < 20 ? step : 20;
+    for (int n = 10; n >= 1; --n) {
+        if (statusFirst)
+            PostStatus(fill(n));
+        if (TestDestroy())
+            return false;
+        if (!statusFirst)
+            PostStatus(fill(n));
+        for (int slept = 0; slept < step; slept += slice) {
+            Sleep(step - slept < slice ? step - slept : slice);
+            if (TestDestroy())
+                return false;
+        }
+    }
+    return true;
+}
+
+bool ziv2ize::PreviouslyDownloaded(const wxString& name) {
+    output = wxFileName(name);
+    output.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
+    if (!wxFileExists(output.GetFullPath()))
+        return false;
+    PostStatus("Previously Downloaded!");
+    PostPdfReady(output.GetFullPath());
+    return true;
+}
