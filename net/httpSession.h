@@ -10,6 +10,7 @@
 #include <functional>
 
 typedef void CURL;
+struct curl_slist;
 
 class httpSession {
 public:
@@ -43,6 +44,8 @@ public:
 
 private:
     bool SetProxy(const wxString& server, const wxString& port);
+    bool OpenHandle();
+    bool PrepareHeaders();
 
     CURL* m_curl;
     wxString m_host; // empty until Connect succeeds
@@ -54,4 +57,6 @@ private:
     long m_connectTimeout;
     long m_stallTimeout;
     std::function<bool()> m_shouldStop;
+    curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
+    wxString m_headerListFor; // the m_headers text that m_headerList was built from
 };

@@ -1,0 +1,306 @@
+#include "httpSession.h"
+
+#include <wx/mstream.h>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+const char* const kUserAgent =
+    "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.1) Gecko/20061204 Firefox/2.0.0.1";
+const char* const kAcceptLine = "Accept: text/xml,application/xml,application/xhtml+xml,text/"
+                                "html;q=0.9,text/plain;q=0.8,image/png,*/*;q=0.5";
+// How often a running transfer asks its owner whether to stop.
+const std::chrono::milliseconds kAbortPollInterval(100);
+
+// Texts of this class are 8-bit; the C library's conversion decides the bytes, with UTF-8
+// for what the current locale cannot represent.
+std::string toBytes(const wxString& text) {
+    if (text.empty())
+        return std::string();
+    wxCharBuffer bytes = text.mb_str(wxConvLibc);
+    if (bytes.length() == 0)
+        bytes = text.utf8_str();
+    return std::string(bytes.data(), bytes.length());
+}
+
+// The body of a response, handed out without another copy: the bytes live in the base
+// that is built before the stream reading them.
+struct bodyHolder {
+    explicit bodyHolder(std::string&& bytes) : m_bytes(std::move(bytes)) {}
+    std::string m_bytes;
+};
+
+class bodyStream : private bodyHolder, public wxMemoryInputStream {
+public:
+    explicit bodyStream(std::string&& bytes)
+        : bodyHolder(std::move(bytes)), wxMemoryInputStream(m_bytes.data(), m_bytes.size()) {}
+};
+
+// What one transfer collects while libcurl runs it.
+struct transfer {
+    CURL* curl = nullptr;
+    std::string body;
+    bool answered = false; // a status line came back
+    bool reserved = false;
+    const std::function<bool()>* shouldStop = nullptr;
+    std::chrono::steady_clock::time_point nextPoll;
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    static_cast<transfer*>(user)->answered = true;
+    (void)data;
+    return size * count;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    transfer* t = static_cast<transfer*>(user);
+    if (!t->reserved) {
+        t->reserved = true;
+        curl_off_t length = -1;
+        // Encoded answers decode to more than this; it is only a first guess.
+        if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length > 0 && length < (curl_off_t(1) << 30))
+            t->body.reserve(static_cast<size_t>(length));
+    }
+    t->body.append(data, size * count);
+    return size * count;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    transfer* t = static_cast<transfer*>(user);
+    if (!t->shouldStop || !*t->shouldStop)
+        return 0;
+    auto now = std::chrono::steady_clock::now();
+    if (now < t->nextPoll)
+        return 0;
+    t->nextPoll = now + kAbortPollInterval;
+    return (*t->shouldStop)() ? 1 : 0;
+}
+
+} // namespace
+
+httpSession::httpSession(int connectionType, wxString proxyServer, wxString proxyPort,
+                         wxString proxyUser, wxString proxyPass)
+    : m_status(0), m_ok(true), m_curl(nullptr), m_proxyUser(proxyUser), m_proxyPass(proxyPass),
+      m_proxyAccess(0), m_connectTimeout(30), m_stallTimeout(60), m_headerList(nullptr) {
+    if (!OpenHandle()) {
+        m_error.Printf("Can't Initialize HTTP Error %u", unsigned(CURLE_FAILED_INIT));
+        m_ok = false;
+        return;
+    }
+    if (connectionType == 2 && !SetProxy(proxyServer, proxyPort)) {
+        m_ok = false;
+        return;
+    }
+    AddHeader("Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7\n");
+    AddHeader("Content-Type: text/xml; charset=utf-8\n");
+    AddHeader("Accept-Encoding: gzip,deflate\n");
+    AddHeader("Accept-Language: en-us,en;q=0.5\n");
+    AddHeader("Connection: keep-alive\n");
+}
+
+httpSession::~httpSession() {
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
+    curl_slist_free_all(m_headerList);
+}
+
+// A fresh handle has no connection yet; dropping the old one closes its connections.
+bool httpSession::OpenHandle() {
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
+    m_curl = curl_easy_init();
+    if (!m_curl)
+        return false;
+    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_USERAGENT, kUserAgent);
+    // The header block advertises gzip and deflate; this makes libcurl decode such answers.
+    curl_easy_setopt(m_curl, CURLOPT_ACCEPT_ENCODING, "gzip,deflate");
+    curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    curl_easy_setopt(m_curl, CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
+    curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+    return true;
+}
+
+bool httpSession::SetProxy(const wxString& server, const wxString& port) {
+    m_proxyAccess = 0;
+    m_proxyString.clear();
+    if (server.empty()) {
+        m_proxyAccess = 1;
+        return true;
+    }
+    wxString proxy = server + ":" + port;
+    CURLcode rc = curl_easy_setopt(m_curl, CURLOPT_PROXY, toBytes(proxy).c_str());
+    if (rc != CURLE_OK) {
+        m_error.Printf("Error %u setting proxy", unsigned(rc));
+        return false;
+    }
+    m_proxyString = proxy;
+    m_proxyAccess = 3;
+    return true;
+}
+
+void httpSession::SetTimeouts(long connectSeconds, long stallSeconds) {
+    m_connectTimeout = connectSeconds;
+    m_stallTimeout = stallSeconds;
+}
+
+bool httpSession::AddHeader(const wxString& line) {
+    if (m_headers.empty())
+        m_headers = line;
+    else
+        m_headers += "\n" + line;
+    return true;
+}
+
+bool httpSession::Connect(const wxString& host) {
+    if (!m_curl || host.empty()) {
+        m_host.clear();
+        m_error = "Can't connect";
+        return false;
+    }
+    // Another host gets another connection; the same host keeps its open one, which is what
+    // lets callers that connect before every request still use one connection per document.
+    if (!m_host.empty() && host != m_host && !OpenHandle()) {
+        m_host.clear();
+        m_error = "Can't connect";
+        return false;
+    }
+    m_host = host;
+    return true;
+}
+
+// The extra header block goes out line by line; the empty lines between the fixed headers
+// are only separators.
+bool httpSession::PrepareHeaders() {
+    if (m_headerList && m_headerListFor == m_headers)
+        return true;
+    curl_slist_free_all(m_headerList);
+    m_headerList = nullptr;
+    curl_slist* list = curl_slist_append(nullptr, kAcceptLine);
+    wxString rest = m_headers;
+    while (list && !rest.empty()) {
+        wxString after;
+        wxString line = rest.BeforeFirst('\n', &after);
+        rest = after;
+        line.Trim();
+        if (!line.empty())
+            list = curl_slist_append(list, toBytes(line).c_str());
+    }
+    // Without this libcurl would hold a larger POST body back waiting for "100 Continue".
+    if (list)
+        list = curl_slist_append(list, "Expect:");
+    if (!list)
+        return false;
+    m_headerList = list;
+    m_headerListFor = m_headers;
+    return true;
+}
+
+wxInputStream* httpSession::Request(const wxString& path) {
+    if (!m_curl || m_host.empty()) {
+        m_error = "Not Connected";
+        return nullptr;
+    }
+
+    std::string url = "http://" + toBytes(m_host);
+    if (!path.StartsWith("/"))
+        url += "/";
+    url += toBytes(path);
+    if (curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str()) != CURLE_OK || !PrepareHeaders()) {
+        m_error = "Error requesting " + path;
+        return nullptr;
+    }
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headerList);
+
+    std::string body;
+    if (m_postData.empty()) {
+        curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
+    } else {
+        body = toBytes(m_postData);
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.data());
+    }
+
+    if (m_proxyAccess == 3) {
+        // Host names without a dot are local and bypass the proxy.
+        bool local = m_host.Find('.') == wxNOT_FOUND;
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
+        if (!m_proxyUser.empty()) {
+            CURLcode rc =
+                curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, toBytes(m_proxyUser).c_str());
+            if (rc != CURLE_OK) {
+                m_error.Printf("Error %u settings user to %s", unsigned(rc), m_proxyUser);
+                return nullptr;
+            }
+        }
+        if (!m_proxyPass.empty()) {
+            CURLcode rc =
+                curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, toBytes(m_proxyPass).c_str());
+            if (rc != CURLE_OK) {
+                m_error.Printf("Error %u settings password", unsigned(rc));
+                return nullptr;
+            }
+        }
+    } else if (m_proxyAccess == 1) {
+        // An explicit "no proxy" also overrides http_proxy from the environment.
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+    }
+
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? 1L : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
+
+    transfer t;
+    t.curl = m_curl;
+    t.shouldStop = &m_shouldStop;
+    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
+
+    CURLcode rc = curl_easy_perform(m_curl);
+    // Nothing of this transfer may be touched by libcurl after it returns.
+    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+
+    long code = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+    if (code > 0)
+        m_status = static_cast<uint32_t>(code);
+
+    if (rc != CURLE_OK) {
+        // Refused, unreachable, timed out or dropped before a status line: the send failed.
+        // Anything after the status line is a failure to read the body.
+        if (!t.answered || code <= 0)
+            m_error = "Error sending request";
+        else
+            m_error.Printf("Error %u in WinINetReadData.\n", unsigned(rc));
+        return nullptr;
+    }
+    if (code <= 0) {
+        m_error = "Error sending request";
+        return nullptr;
+    }
+    if (code == 401) {
+        m_error = "Server Authentication Error";
+        return nullptr;
+    }
+    if (code == 407) {
+        m_error = "Proxy Authentication Error";
+        return nullptr;
+    }
+    if (t.body.empty()) {
+        m_error = "Empty Stream";
+        return nullptr;
+    }
+    return new bodyStream(std::move(t.body));
+}

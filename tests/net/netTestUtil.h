@@ -1,0 +1,55 @@
+// Helpers shared by the session tests.
+#pragma once
+
+#include <wx/stream.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace nettest {
+
+// The whole stream as bytes; takes ownership. Null gives "".
+inline std::string drain(wxInputStream* stream) {
+    std::unique_ptr<wxInputStream> owned(stream);
+    std::string out;
+    if (!owned)
+        return out;
+    char buf[8192];
+    while (true) {
+        owned->Read(buf, sizeof buf);
+        size_t n = owned->LastRead();
+        if (n == 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+inline int freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+// Every test starts without proxy settings from the environment it was run in.
+inline void clearProxyEnvironment() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(name);
+}
+
+} // namespace nettest
