@@ -1,0 +1,15 @@
+// Test main: wxBase and libcurl set up once, before any test or thread starts.
+#include "netInit.h"
+
+#include <gtest/gtest.h>
+#include <wx/init.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    wxInitializer wx;
+    if (!wx.IsOk() || !qvNetInit())
+        return 2;
+    int rc = RUN_ALL_TESTS();
+    qvNetCleanup();
+    return rc;
+}
