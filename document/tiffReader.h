@@ -1,0 +1,61 @@
+// Reads one single-page, little-endian TIFF file held in memory: the first image's size,
+// compression and strips. The strip bytes are copied out unchanged (bit order aside)
+// for the PDF writer, which never decodes them.
+#pragma once
+
+#include <wx/mstream.h>
+#include <wx/stream.h>
+#include <wx/string.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class tiffReader {
+public:
+    // Reads `in` from its position to its end into memory and parses the first IFD.
+    explicit tiffReader(wxInputStream& in);
+    tiffReader(const tiffReader&) = delete;
+    tiffReader& operator=(const tiffReader&) = delete;
+
+    wxString GetError() const { return m_error; }
+
+    // Checks that every strip lies inside the data and holds at least one byte. On failure
+    // clears m_ok and sets the text " strip outside image data!".
+    bool StripsInData();
+
+    // Writes the strips, in order, to `out`; with fill order 2 each byte's bits are
+    // reversed so that the output is most-significant-bit first. A strip outside the
+    // data or a failed write clears m_ok.
+    void WriteStrips(wxOutputStream& out);
+
+    // Bytes WriteStrips writes when every strip is inside the data.
+    uint64_t StripBytes() const;
+
+    // True when the first strip begins, after any fill zeros, with a T.4 end-of-line code.
+    bool StartsWithEol() const;
+
+    wxMemoryOutputStream m_data; // the whole file as read
+    uint32_t m_width;
+    uint32_t m_height;
+    uint32_t m_bitsPerSample; // 1 when the tag is absent (the TIFF default)
+    uint32_t m_compression;
+    uint32_t m_photometric;
+    uint32_t m_fillOrder; // 1 = most significant bit first (default), 2 = least first
+    uint32_t m_t4Options; // tag 292: bit 0 2-D coding, bit 1 uncompressed, bit 2 fill bits
+    uint32_t m_t6Options; // tag 293: bit 1 uncompressed
+    bool m_ok;
+    wxString m_error;
+    std::vector<uint32_t> m_stripOffsets;
+    std::vector<uint32_t> m_stripByteCounts;
+
+private:
+    const unsigned char* Data() const;
+    size_t Size() const;
+    // Value `index` of an entry of the given type and count whose value field is at `field`;
+    // false when the values lie out of line beyond the data or the type is not an integer.
+    bool ReadValue(size_t field, uint32_t type, uint32_t count, uint32_t index,
+                   uint32_t& value) const;
+    bool ReadArray(size_t field, uint32_t type, uint32_t count, std::vector<uint32_t>& out) const;
+    bool Fail(const wxString& text);
+};
