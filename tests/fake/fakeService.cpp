@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 namespace qvfake {
@@ -65,6 +64,17 @@ std::string idKey(const std::string& docid) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%08X", h);
     return buf;
+}
+
+// The value of name=&quot;...&quot; in the escaped request, "" when absent.
+std::string quotedAttribute(const std::string& text, const std::string& name) {
+    std::string open = name + "=&quot;";
+    size_t start = text.find(open);
+    if (start == std::string::npos)
+        return std::string();
+    start += open.size();
+    size_t end = text.find("&quot;", start);
+    return end == std::string::npos ? std::string() : text.substr(start, end - start);
 }
 
 std::string xmlHead() {
@@ -405,20 +415,17 @@ Response FakeService::State::searchAnswer(const RecordedRequest& rec) {
 }
 
 Response FakeService::State::opsAnswer(const RecordedRequest& rec) {
-    static const std::regex action("ACTION=&quot;([A-Za-z]+)&quot;");
-    static const std::regex seed("SEED=&quot;(.*?)&quot;");
-    static const std::regex document("DOCUMENT ID=&quot;(.*?)&quot; "
-                                     "SYSTEM=&quot;(.*?)&quot;.*?PAGE_NUMBER=&quot;([0-9]+)&quot;");
     Response out;
     out.contentType = "text/xml; charset=utf-8";
-    std::smatch m;
-    std::string which;
-    if (std::regex_search(rec.body, m, action))
-        which = m[1];
+    std::string which = quotedAttribute(rec.body, "ACTION");
+    std::string seed = quotedAttribute(rec.body, "SEED");
+    std::string docId = quotedAttribute(rec.body, "DOCUMENT ID");
+    std::string system = quotedAttribute(rec.body, "SYSTEM");
+    std::string pageNumber = quotedAttribute(rec.body, "PAGE_NUMBER");
 
     std::lock_guard<std::mutex> lock(mutex);
-    if (which == "DocumentInquiry" && std::regex_search(rec.body, m, seed)) {
-        auto it = espacenet.find(m[1].str());
+    if (which == "DocumentInquiry" && !seed.empty()) {
+        auto it = espacenet.find(seed);
         if (it == espacenet.end() || it->second.inquiryFault) {
             out.status = 500;
             out.body = soapFault("SERVER.EntityNotFound");
@@ -446,12 +453,12 @@ Response FakeService::State::opsAnswer(const RecordedRequest& rec) {
             "</ns1:return></ns1:getDocumentDataResponse></soapenv:Body></soapenv:Envelope>\n";
         return out;
     }
-    if (which == "DocumentRetrieval" && std::regex_search(rec.body, m, document)) {
+    if (which == "DocumentRetrieval" && !docId.empty()) {
         const EspacenetDocument* doc = nullptr;
         for (const auto& entry : espacenet)
-            if (entry.second.id == m[1].str() && entry.second.system == m[2].str())
+            if (entry.second.id == docId && entry.second.system == system)
                 doc = &entry.second;
-        size_t page = std::strtoul(m[3].str().c_str(), nullptr, 10);
+        size_t page = std::strtoul(pageNumber.c_str(), nullptr, 10);
         if (!doc || page < 1 || page > doc->pages.size()) {
             out.status = 500;
             out.body = soapFault("SERVER.EntityNotFound");
