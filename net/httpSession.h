@@ -22,7 +22,8 @@ public:
     httpSession(const httpSession&) = delete;
     httpSession& operator=(const httpSession&) = delete;
 
-    // Chooses the host of the following requests (port 80); closes the previous connection.
+    // Chooses the host of the following requests (port 80). A different host closes the
+    // previous connection; the same host keeps its open keep-alive connection.
     bool Connect(const wxString& host);
     // GET (m_postData empty) or POST of path on the connected host. Returns a new stream
     // holding the whole body, owned by the caller, or null with the reason in GetError().
@@ -34,7 +35,8 @@ public:
     // Asked about once a second while a request is in flight; when it answers true the
     // request fails at once. Used to cancel jobs and to close the program promptly.
     void SetAbortCheck(std::function<bool()> shouldStop) { m_shouldStop = std::move(shouldStop); }
-    // Connect time-out, and how long a transfer may go without receiving a byte.
+    // Connect time-out, and how long a transfer may go without receiving a byte (seconds;
+    // 30 and 60 unless changed, 0 turns the limit off).
     void SetTimeouts(long connectSeconds, long stallSeconds);
 
     wxString m_postData; // request body; non-empty makes requests POSTs, kept across requests
