@@ -5,6 +5,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -19,7 +20,9 @@
 // position, which lets a page that failed half-written be offered again.
 class pdfFileStream : public wxOutputStream {
 public:
-    explicit pdfFileStream(int fd) : m_fd(fd), m_used(0), m_pos(0) { m_buffer.resize(1 << 18); }
+    explicit pdfFileStream(int fd) : m_fd(fd), m_used(0), m_pos(0), m_startedTo(0) {
+        m_buffer.resize(1 << 16);
+    }
     ~pdfFileStream() override { Close(); }
 
     // Writes out the buffer; false (and the stream stays bad) when the system refused.
@@ -34,12 +37,22 @@ public:
         return true;
     }
 
+    // Asks the system to start writing the file to the disk, without waiting, once a few
+    // megabytes have gathered: the flush before the rename then has little left to do.
+    void StartWriteBack() {
+        if (m_fd >= 0 && IsOk() && m_pos - m_startedTo >= kWriteBackStep) {
+            sync_file_range(m_fd, m_startedTo, m_pos - m_startedTo, SYNC_FILE_RANGE_WRITE);
+            m_startedTo = m_pos;
+        }
+    }
+
     // Forgets everything after `pos` and makes the stream good again.
     bool CutBack(wxFileOffset pos) {
         m_used = 0;
         if (m_fd < 0 || ftruncate(m_fd, pos) != 0 || lseek(m_fd, pos, SEEK_SET) != pos)
             return false;
         m_pos = pos;
+        m_startedTo = std::min(m_startedTo, pos);
         Reset();
         return true;
     }
@@ -64,13 +77,15 @@ protected:
             m_lasterror = wxSTREAM_WRITE_ERROR;
             return 0;
         }
-        if (m_used + size > m_buffer.size()) {
+        // Image data goes to the file straight from the reader's memory; only the small
+        // pieces of PDF syntax are gathered in the buffer.
+        if (size >= kDirect || m_used + size > m_buffer.size()) {
             if (!Push())
                 return 0;
-            if (size >= m_buffer.size()) {
+            if (size >= kDirect) {
                 if (!WriteAll(static_cast<const char*>(data), size))
                     return 0;
-                m_pos += size;
+                m_pos += wxFileOffset(size);
                 return size;
             }
         }
@@ -83,6 +98,9 @@ protected:
     wxFileOffset OnSysTell() const override { return m_pos; }
 
 private:
+    static const size_t kDirect = 8192;
+    static const wxFileOffset kWriteBackStep = 4 << 20;
+
     bool WriteAll(const char* data, size_t size) {
         while (size > 0) {
             ssize_t n = ::write(m_fd, data, size);
@@ -102,6 +120,7 @@ private:
     std::vector<char> m_buffer;
     size_t m_used;
     wxFileOffset m_pos;
+    wxFileOffset m_startedTo; // end of what StartWriteBack handed to the system
 };
 
 namespace {
@@ -394,6 +413,7 @@ bool pdfWriter::AddPage(wxInputStream& in) {
     if (!Check("Writing PDF Page Stream Length"))
         return false;
 
+    m_file->StartWriteBack();
     ++m_imageNumber;
     ++m_pagesWritten;
     return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -48,22 +49,12 @@ const BitReverseTable kReverse;
 
 tiffReader::tiffReader(wxInputStream& in)
     : m_width(0), m_height(0), m_bitsPerSample(1), m_compression(0), m_photometric(0),
-      m_fillOrder(1), m_t4Options(0), m_t6Options(0), m_ok(true) {
+      m_fillOrder(1), m_t4Options(0), m_t6Options(0), m_ok(true), m_size(0) {
     if (!in.IsOk()) {
         Fail(" bad input stream!");
         return;
     }
-    char buffer[65536];
-    while (!in.Eof()) {
-        in.Read(buffer, sizeof buffer);
-        size_t got = in.LastRead();
-        if (got == 0)
-            break;
-        m_data.Write(buffer, got);
-        if (!m_data.IsOk())
-            break;
-    }
-    if (!m_data.IsOk() || in.GetLastError() == wxSTREAM_READ_ERROR) {
+    if (!ReadAll(in)) {
         Fail(" reading tiff data into memory!");
         return;
     }
@@ -160,13 +151,35 @@ tiffReader::tiffReader(wxInputStream& in)
     }
 }
 
-const unsigned char* tiffReader::Data() const {
-    return static_cast<const unsigned char*>(
-        const_cast<wxMemoryOutputStream&>(m_data).GetOutputStreamBuffer()->GetBufferStart());
-}
-
-size_t tiffReader::Size() const {
-    return size_t(const_cast<wxMemoryOutputStream&>(m_data).GetSize());
+// Reads the stream to its end. Memory streams (HTTP answers) announce their length, so
+// the block is usually allocated once and filled by a single read.
+bool tiffReader::ReadAll(wxInputStream& in) {
+    size_t capacity = 65536;
+    const wxFileOffset length = in.GetLength(), at = in.TellI();
+    if (length != wxInvalidOffset && at != wxInvalidOffset && length >= at)
+        capacity = size_t(length - at) + 1; // the extra byte lets the end be seen at once
+    m_data.reset(new (std::nothrow) unsigned char[capacity]);
+    if (!m_data)
+        return false;
+    for (;;) {
+        if (m_size == capacity) {
+            const size_t bigger = capacity * 2;
+            std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[bigger]);
+            if (!grown)
+                return false;
+            memcpy(grown.get(), m_data.get(), m_size);
+            m_data = std::move(grown);
+            capacity = bigger;
+        }
+        in.Read(m_data.get() + m_size, capacity - m_size);
+        const size_t got = in.LastRead();
+        m_size += got;
+        if (got == 0 || in.Eof())
+            break;
+        if (in.GetLastError() == wxSTREAM_READ_ERROR)
+            return false;
+    }
+    return in.GetLastError() != wxSTREAM_READ_ERROR;
 }
 
 bool tiffReader::Fail(const wxString& text) {

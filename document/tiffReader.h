@@ -3,12 +3,12 @@
 // for the PDF writer, which never decodes them.
 #pragma once
 
-#include <wx/mstream.h>
 #include <wx/stream.h>
 #include <wx/string.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class tiffReader {
@@ -35,7 +35,6 @@ public:
     // True when the first strip begins, after any fill zeros, with a T.4 end-of-line code.
     bool StartsWithEol() const;
 
-    wxMemoryOutputStream m_data; // the whole file as read
     uint32_t m_width;
     uint32_t m_height;
     uint32_t m_bitsPerSample; // 1 when the tag is absent (the TIFF default)
@@ -50,12 +49,17 @@ public:
     std::vector<uint32_t> m_stripByteCounts;
 
 private:
-    const unsigned char* Data() const;
-    size_t Size() const;
+    const unsigned char* Data() const { return m_data.get(); }
+    size_t Size() const { return m_size; }
+    bool ReadAll(wxInputStream& in);
     // Value `index` of an entry of the given type and count whose value field is at `field`;
     // false when the values lie out of line beyond the data or the type is not an integer.
     bool ReadValue(size_t field, uint32_t type, uint32_t count, uint32_t index,
                    uint32_t& value) const;
     bool ReadArray(size_t field, uint32_t type, uint32_t count, std::vector<uint32_t>& out) const;
     bool Fail(const wxString& text);
+
+    // The whole file as read, in one block that is neither cleared first nor copied again.
+    std::unique_ptr<unsigned char[]> m_data;
+    size_t m_size;
 };
