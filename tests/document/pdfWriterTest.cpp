@@ -131,6 +131,10 @@ struct RenderCase {
     const char* decodeParms; // expected text inside the image dictionary
 };
 
+void PrintTo(const RenderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PdfRendering : public ::testing::TestWithParam<RenderCase> {};
 
 TEST_P(PdfRendering, PageRendersExactlyAsLibtiffDecodesIt) {
