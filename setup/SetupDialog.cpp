@@ -1,0 +1,243 @@
+#include "SetupDialog.h"
+
+#include "HtmlWindow.h"
+#include "httpSession.h"
+#include "settings.h"
+#include "updater.h"
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/dirdlg.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/notebook.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/statline.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/valgen.h>
+#include <wx/valtext.h>
+#include <wx/wfstream.h>
+
+#include <memory>
+
+const wxWindowID changeButtonId = wxNewId();
+
+namespace {
+enum {
+    ID_CHECK_NETWORK = 1,
+    ID_CONNECTION_TYPE = 2,
+};
+
+const char* const kResultFile = "proxyTest.html";
+
+// GTK's default entry shows only a few characters of a host name.
+const wxSize kFieldSize(220, -1);
+
+// The OK and Cancel pair that both pages carry; either pair acts on the whole dialog.
+wxBoxSizer* makeButtonRow(wxWindow* page) {
+    wxBoxSizer* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(new wxButton(page, wxID_OK, "OK"), 0, wxALL | wxALIGN_CENTER_VERTICAL, 10);
+    row->Add(new wxButton(page, wxID_CANCEL, "Cancel"), 0, wxALL | wxALIGN_CENTER_VERTICAL, 10);
+    return row;
+}
+} // namespace
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(SetupDialog, wxDialog)
+    EVT_TEXT_ENTER(wxID_ANY, SetupDialog::OnTextEnter)
+    EVT_BUTTON(ID_CHECK_NETWORK, SetupDialog::OnCheckNetwork)
+    EVT_BUTTON(changeButtonId, SetupDialog::OnChangeDirectory)
+    EVT_CHOICE(ID_CONNECTION_TYPE, SetupDialog::OnConnectionType)
+wxEND_EVENT_TABLE()
+    // clang-format on
+
+    SetupDialog::SetupDialog(wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, "Setup", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE,
+               "dialog") {
+    m_directory = wxEmptyString;
+    m_notebook = new wxNotebook(this, wxID_ANY, wxDefaultPosition, wxSize(600, 300), 0, "notebook");
+    wxWindow* network = CreateNetworkPage(m_notebook);
+    wxWindow* directory = CreateDirectoryPage(m_notebook);
+
+    // Validation and both directions of transfer must reach the controls on the pages.
+    SetExtraStyle(GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
+    m_notebook->SetExtraStyle(m_notebook->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
+    network->SetExtraStyle(network->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
+    directory->SetExtraStyle(directory->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
+
+    if (!m_notebook->AddPage(network, "Network", true))
+        wxLogError("Error adding network page");
+    if (!m_notebook->AddPage(directory, "Directory Locations", false))
+        wxLogError("Error adding directory page");
+
+    // The pages may need more room than the notebook's first size (GTK's controls are
+    // taller than the original's).
+    m_notebook->InvalidateBestSize();
+    wxSize size = m_notebook->GetBestSize();
+    size.IncTo(wxSize(600, 300));
+    m_notebook->SetMinSize(size);
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(m_notebook, 1, wxEXPAND);
+    SetSizerAndFit(sizer);
+}
+
+SetupDialog::~SetupDialog() = default;
+
+wxWindow* SetupDialog::CreateNetworkPage(wxNotebook* notebook) {
+    wxPanel* page = new wxPanel(notebook, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                wxTAB_TRAVERSAL | wxNO_BORDER, "panel");
+    wxBoxSizer* pageSizer = new wxBoxSizer(wxVERTICAL);
+    wxGridSizer* form = new wxGridSizer(2, 0, 0);
+
+    const wxString types[] = {"AUTO", "DIRECT", "HTTP PROXY"};
+    m_connectionChoice =
+        new wxChoice(page, ID_CONNECTION_TYPE, wxDefaultPosition, wxDefaultSize, 3, types, 0,
+                     wxGenericValidator(&ConnectionSettings.connectionType), "choice");
+    m_connectionChoice->SetSelection(ConnectionSettings.connectionType);
+
+    auto addLabel = [&](const char* text) {
+        form->Add(new wxStaticText(page, wxID_ANY, text, wxDefaultPosition, wxDefaultSize, 0,
+                                   "staticText"),
+                  0, wxLEFT | wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL, 5);
+    };
+    auto addField = [&](const char* label, long style, long filter, wxString* setting) {
+        addLabel(label);
+        wxTextCtrl* field =
+            new wxTextCtrl(page, wxID_ANY, wxEmptyString, wxDefaultPosition, kFieldSize,
+                           wxTE_PROCESS_ENTER | style, wxTextValidator(filter, setting), "text");
+        form->Add(field, 0, wxLEFT | wxALIGN_RIGHT, 2);
+        return field;
+    };
+
+    addLabel("Connection Type");
+    form->Add(m_connectionChoice, 0, wxLEFT, 2);
+    m_proxyServerText =
+        addField("Proxy Server", 0, wxFILTER_ASCII, &ConnectionSettings.proxyServer);
+    m_proxyPortText = addField("Proxy Port", 0, wxFILTER_NUMERIC, &ConnectionSettings.proxyPort);
+    m_proxyUserText = addField("Proxy User", 0, wxFILTER_ASCII, &ConnectionSettings.proxyUser);
+    m_proxyPassText =
+        addField("Proxy Password", wxTE_PASSWORD, wxFILTER_ASCII, &ConnectionSettings.proxyPass);
+
+    pageSizer->Add(form, 0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
+    pageSizer->Add(new wxButton(page, ID_CHECK_NETWORK, "Check Network Settings", wxDefaultPosition,
+                                wxDefaultSize, 0, wxDefaultValidator, "button"),
+                   0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
+    pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
+
+    EnableProxyFields(ConnectionSettings.connectionType == 2);
+
+    page->SetSizer(pageSizer);
+    pageSizer->SetSizeHints(page);
+    pageSizer->SetSizeHints(this);
+    page->Fit();
+    return page;
+}
+
+wxWindow* SetupDialog::CreateDirectoryPage(wxNotebook* notebook) {
+    wxPanel* page = new wxPanel(notebook, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                wxTAB_TRAVERSAL | wxNO_BORDER, "panel");
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(new wxStaticText(page, wxID_ANY, "Save Patents to:"), 0,
+               wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
+
+    m_directory = wxGetCwd();
+    m_directoryLabel = new wxStaticText(page, wxID_ANY, wxEmptyString);
+    ShowDirectory();
+    sizer->Add(m_directoryLabel, 1, wxALL | wxEXPAND, 10);
+
+    sizer->Add(new wxButton(page, changeButtonId, "Change"), 0, wxTOP | wxALIGN_CENTER_HORIZONTAL,
+               10);
+    sizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
+    page->SetSizer(sizer);
+    return page;
+}
+
+// A folder name is shown as it is: '&' is not a mnemonic here. Long paths break at blanks.
+void SetupDialog::ShowDirectory() {
+    m_directoryLabel->SetLabelText(m_directory);
+    m_directoryLabel->Wrap(GetSize().GetWidth() - 20);
+    if (m_directoryLabel->GetParent()->GetSizer())
+        m_directoryLabel->GetParent()->Layout();
+}
+
+void SetupDialog::EnableProxyFields(bool enable) {
+    m_proxyServerText->Enable(enable);
+    m_proxyUserText->Enable(enable);
+    m_proxyPassText->Enable(enable);
+    m_proxyPortText->Enable(enable);
+}
+
+void SetupDialog::OnConnectionType(wxCommandEvent&) {
+    EnableProxyFields(m_connectionChoice->GetSelection() == 2);
+}
+
+// Enter in any field accepts the dialog exactly like OK.
+void SetupDialog::OnTextEnter(wxCommandEvent&) {
+    if (!Validate() || !TransferDataFromWindow())
+        return;
+    if (IsModal()) {
+        EndModal(wxID_OK);
+    } else {
+        SetReturnCode(wxID_OK);
+        Hide();
+    }
+}
+
+void SetupDialog::OnChangeDirectory(wxCommandEvent&) {
+    wxDirDialog chooser(this, "Chose a directory to save PDF into", wxGetCwd(), 0,
+                        wxDefaultPosition, wxDefaultSize, "wxDirCtrl");
+    if (chooser.ShowModal() != wxID_OK || chooser.GetPath().empty())
+        return;
+    m_directory = chooser.GetPath();
+    ShowDirectory();
+}
+
+// Tries the values on screen, accepted or not, against the maker's host; changes no setting.
+void SetupDialog::OnCheckNetwork(wxCommandEvent&) {
+    httpSession session(m_connectionChoice->GetSelection(), m_proxyServerText->GetValue(),
+                        m_proxyPortText->GetValue(), m_proxyUserText->GetValue(),
+                        m_proxyPassText->GetValue());
+    if (!session.m_ok) {
+        wxLogError("Error %s", session.GetError());
+        return;
+    }
+    session.Connect(kUpdateHost); // a failure shows up as no reply below
+    std::unique_ptr<wxInputStream> reply(session.Request("/proxyTest.htm"));
+    if (!reply) {
+        wxLogError("Error Connecting to Proxy");
+        return;
+    }
+
+    std::unique_ptr<wxFileOutputStream> file;
+    {
+        wxLogNull quiet; // the report below says it in the program's words
+        file = std::make_unique<wxFileOutputStream>(kResultFile);
+    }
+    if (!file->IsOk()) {
+        wxLogError("Error writing proxyTest.html");
+        return;
+    }
+    file->Write(*reply);
+    // The page must be whole on disk before the view loads it.
+    file->Close();
+
+    wxDialog result(this, wxID_ANY, "Proxy Test Result", wxDefaultPosition, wxDefaultSize,
+                    wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, "Proxy Test Result");
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    HtmlWindow* html = new HtmlWindow(&result, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                      wxHW_DEFAULT_STYLE, "htmlWindow");
+    sizer->Add(html, 1, wxEXPAND | wxALL, 10);
+    sizer->Add(
+        new wxStaticLine(&result, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL), 0,
+        wxEXPAND | wxLEFT | wxRIGHT, 10);
+    wxButton* ok = new wxButton(&result, wxID_OK, "OK");
+    ok->SetDefault();
+    sizer->Add(ok, 0, wxALL | wxALIGN_RIGHT, 15);
+    result.SetSizer(sizer);
+    // An HTML view has no natural size; without one the page would show as a sliver.
+    result.SetSize(result.FromDIP(wxSize(640, 480)));
+    html->LoadFile(wxFileName(wxGetCwd(), kResultFile));
+    result.ShowModal();
+}

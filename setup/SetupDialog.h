@@ -1,0 +1,48 @@
+// The options dialog: connection settings and the proxy test on one page, the download
+// folder on the other. Edits live in the controls until the dialog is accepted; the
+// validators then copy them into ConnectionSettings.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/string.h>
+
+class wxChoice;
+class wxNotebook;
+class wxStaticText;
+class wxTextCtrl;
+class wxWindow;
+
+// Identifier of the "Change" button, drawn once at program start.
+extern const wxWindowID changeButtonId;
+
+class SetupDialog : public wxDialog {
+public:
+    explicit SetupDialog(wxWindow* parent);
+    ~SetupDialog() override;
+
+    // The folder to make the working folder when the dialog was accepted.
+    wxString GetDirectory() const { return m_directory; }
+
+    wxWindow* CreateNetworkPage(wxNotebook* notebook);
+    wxWindow* CreateDirectoryPage(wxNotebook* notebook);
+
+    wxTextCtrl* m_proxyServerText = nullptr;
+    wxTextCtrl* m_proxyUserText = nullptr;
+    wxTextCtrl* m_proxyPassText = nullptr;
+    wxTextCtrl* m_proxyPortText = nullptr;
+    wxChoice* m_connectionChoice = nullptr;
+    wxStaticText* m_directoryLabel = nullptr;
+    wxNotebook* m_notebook = nullptr;
+
+private:
+    void OnTextEnter(wxCommandEvent& event);
+    void OnCheckNetwork(wxCommandEvent& event);
+    void OnChangeDirectory(wxCommandEvent& event);
+    void OnConnectionType(wxCommandEvent& event);
+    void EnableProxyFields(bool enable);
+    void ShowDirectory();
+
+    wxString m_directory;
+
+    wxDECLARE_EVENT_TABLE();
+};
