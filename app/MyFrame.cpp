@@ -47,6 +47,24 @@ MyFrame* TheMainFrame() {
     return g_mainFrame.load();
 }
 
+namespace {
+wxEvtHandler* mainFrameAsTarget() {
+    return TheMainFrame();
+}
+
+// Copied by a job when it opens a session with the user's settings; the record is only
+// changed while the modal setup dialog is open.
+JobConnectionSettings userConnectionSettings() {
+    JobConnectionSettings s;
+    s.connectionType = ConnectionSettings.connectionType;
+    s.proxyServer = ConnectionSettings.proxyServer;
+    s.proxyPort = ConnectionSettings.proxyPort;
+    s.proxyUser = ConnectionSettings.proxyUser;
+    s.proxyPass = ConnectionSettings.proxyPass;
+    return s;
+}
+} // namespace
+
 // clang-format off
 wxBEGIN_EVENT_TABLE(MyFrame, wxFrame)
     EVT_MENU(ID_EXIT, MyFrame::OnExit)
@@ -92,6 +110,8 @@ wxEND_EVENT_TABLE()
 
     BuildControls();
     g_mainFrame.store(this);
+    SetJobEventTarget(&mainFrameAsTarget);
+    SetUserConnectionSettings(&userConnectionSettings);
     StartupSteps();
 }
 
@@ -107,6 +127,8 @@ void MyFrame::BuildControls() {
     BuildMenus();
 
     CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
+    const int widths[] = {-3, -2}; // the page counter needs the wider field
+    SetStatusWidths(2, widths);
     SetStatusText("0 Pages Downloaded from the USPTO", 0);
 
     wxBoxSizer* inputRow = new wxBoxSizer(wxHORIZONTAL);

@@ -32,8 +32,9 @@ TEST(Classify, RoutesEveryFormToItsJobKind) {
         {"pp012835", true, kUsptoJob, "pp012835"},
         {"EP15", true, kPctJob, "EP15"},
         {"ep15", true, kPctJob, "ep15"},
-        {"0EP15", true, kPctJob, "0EP15"}, // leading number 0, country code inside
-        {"EP15\"/><X", true, kPctJob, "EP15\"/><X"},
+        {"0EP15", true, kPctJob, "0EP15"},             // leading number 0, country code inside
+        {"EP15\"/><X", true, kUsptoJob, "EP15\"/><X"}, // the slash makes it a US form
+        {"EP15\"><X", true, kPctJob, "EP15\"><X"},
         {"0", false, 0, "0"},
         {"abc", false, 0, "abc"},
         {"E1", false, 0, "E1"},

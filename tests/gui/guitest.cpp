@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/utils.h>
+#include <wx/window.h>
 
 #include <curl/curl.h>
 
@@ -51,7 +52,7 @@ CapturedLog::~CapturedLog() {
     wxLog::SetActiveTarget(m_previous);
 }
 
-void CapturedLog::DoLogTextAtLevel(wxLogLevel level, const wxString& msg) {
+void CapturedLog::DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&) {
     entries.push_back({level, msg});
 }
 
@@ -71,13 +72,19 @@ std::vector<wxString> CapturedLog::messages() const {
     return out;
 }
 
-std::string screenshot(const std::string& name) {
+std::string screenshot(const std::string& name, wxWindow* window) {
     const char* dir = std::getenv("QV_SCREENSHOT_DIR");
     std::string folder = dir && *dir ? dir : std::string(QV_BINARY_DIR) + "/screenshots";
     runCommand("mkdir -p '" + folder + "'");
     std::string file = folder + "/" + name + ".png";
     pump(300);
-    if (runCommand("import -window root '" + file + "' 2>/dev/null") != 0)
+    std::string crop;
+    if (window) {
+        const wxRect r = window->GetScreenRect();
+        crop = " -crop " + std::to_string(r.width) + "x" + std::to_string(r.height) + "+" +
+               std::to_string(r.x) + "+" + std::to_string(r.y);
+    }
+    if (runCommand("import -window root" + crop + " '" + file + "' 2>/dev/null") != 0)
         return std::string();
     return file;
 }
@@ -89,6 +96,14 @@ std::string configHome() {
 } // namespace qvtest
 
 namespace {
+// A failed wxWidgets assertion fails the test instead of opening a dialog nobody clicks.
+void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+    ADD_FAILURE_AT(file.utf8_str().data(), line)
+        << "wxWidgets assertion " << cond.utf8_str().data() << " in " << func.utf8_str().data()
+        << ": " << msg.utf8_str().data();
+}
+
 class TestApp : public wxApp {
 public:
     bool OnInit() override { return true; }
@@ -106,6 +121,7 @@ int main(int argc, char** argv) {
     qvtest::g_config = &config;
     setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
 
+    wxSetAssertHandler(failOnAssert);
     wxApp::SetInstance(new TestApp);
     int wxArgc = 1;
     char* wxArgv[] = {argv[0], nullptr};
@@ -114,9 +130,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     wxTheApp->CallOnInit();
+    // Messages nobody captures go to stderr: a message box would wait for a click forever.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     int rc;
     {
-        wxGUIEventLoop loop;
+        wxEventLoop loop;
         wxEventLoopActivator active(&loop);
         rc = RUN_ALL_TESTS();
         qvtest::pump(100);

@@ -6,6 +6,8 @@
 #include <wx/log.h>
 #include <wx/string.h>
 
+class wxWindow;
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -36,15 +38,15 @@ public:
     void clear() { entries.clear(); }
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel level, const wxString& msg) override;
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override;
 
 private:
     wxLog* m_previous;
 };
 
-// Saves a screenshot of the whole (virtual) screen into <build>/screenshots/<name>.png.
-// Returns the file's path, or an empty string when no screenshot tool is present.
-std::string screenshot(const std::string& name);
+// Saves a screenshot into <build>/screenshots/<name>.png: of the window when one is given,
+// else of the whole (virtual) screen. Returns the file's path, or "" when it failed.
+std::string screenshot(const std::string& name, wxWindow* window = nullptr);
 
 // The folder the test runs its settings in (XDG_CONFIG_HOME), fresh per test program.
 std::string configHome();

@@ -1,0 +1,352 @@
+// The job list as a real window against the fake remote services: typed numbers become rows
+// and jobs, the queue, the row commands, the page counter, drops.
+#include "MyApp.h"
+#include "MyFrame.h"
+#include "fakeService.h"
+#include "fixtures.h"
+#include "guitest.h"
+#include "jobRecord.h"
+#include "pct.h"
+#include "settings.h"
+#include "testutil.h"
+#include "uspto.h"
+
+#include <gtest/gtest.h>
+#include <wx/dnd.h>
+#include <wx/filename.h>
+#include <wx/statusbr.h>
+#include <wx/uiaction.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+std::vector<std::string> pagesOf(int count, unsigned seed = 1) {
+    std::vector<std::string> pages;
+    for (int i = 0; i < count; ++i) {
+        qvfix::FixtureOptions o;
+        o.seed = seed + static_cast<unsigned>(i);
+        pages.push_back(qvfix::makeTiff(o));
+    }
+    return pages;
+}
+
+class JobListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_fake.ok());
+        setenv("http_proxy", m_fake.proxyUrl().c_str(), 1);
+        unsetenv("no_proxy");
+        // Stand-ins for the desktop's viewer and for lp record how they were called.
+        const std::string bin = m_dir.file("bin");
+        qvtest::runCommand("mkdir -p '" + bin + "'");
+        for (const char* tool : {"xdg-open", "lp"}) {
+            const std::string script =
+                "#!/bin/sh\necho \"$@\" >> '" + m_dir.file(tool) + ".calls'\n";
+            qvtest::writeFile(bin + "/" + tool, script);
+            qvtest::runCommand("chmod +x '" + bin + "/" + tool + "'");
+        }
+        m_oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+        setenv("PATH", (bin + ":" + m_oldPath).c_str(), 1);
+
+        if (wxFileExists(SettingsFilePath()))
+            if (wxFileExists(SettingsFilePath()))
+                wxRemoveFile(SettingsFilePath());
+        {
+            auto config = OpenSettings();
+            config->Write("lastCheck", static_cast<long>(std::time(nullptr)));
+            config->Write("Path", wxString(m_dir.file("pdf")));
+        }
+        qvtest::runCommand("mkdir -p '" + m_dir.file("pdf") + "'");
+        ziv2ize::SetCountdownStepMs(20);
+        m_frame = StartMainWindow();
+        qvtest::pump(100);
+    }
+    void TearDown() override {
+        m_fake.releaseStalls();
+        if (TheMainFrame()) {
+            TheMainFrame()->Close(true);
+            qvtest::pumpUntil([] { return TheMainFrame() == nullptr; });
+        }
+        qvtest::pump(50);
+        setenv("PATH", m_oldPath.c_str(), 1);
+        ziv2ize::SetCountdownStepMs(1000);
+    }
+
+    // Types text and presses Enter, as a user would.
+    void enter(const wxString& text) {
+        m_frame->textCtrl->ChangeValue(text);
+        wxCommandEvent enterEvent(wxEVT_TEXT_ENTER, ID_INPUT);
+        enterEvent.SetEventObject(m_frame->textCtrl);
+        m_frame->textCtrl->GetEventHandler()->ProcessEvent(enterEvent);
+    }
+    wxString status(long row) const { return m_frame->listCtrl->GetItemText(row, 1); }
+    wxString typed(long row) const { return m_frame->listCtrl->GetItemText(row, 0); }
+    JobRecord* record(long row) const { return m_frame->RecordOfRow(row); }
+    void selectOnly(std::initializer_list<long> rows) {
+        for (long r = 0; r < m_frame->listCtrl->GetItemCount(); ++r)
+            m_frame->listCtrl->Select(r, false);
+        for (long r : rows)
+            m_frame->listCtrl->Select(r, true);
+    }
+    void command(int id) {
+        wxCommandEvent event(wxEVT_MENU, id);
+        m_frame->GetEventHandler()->ProcessEvent(event);
+    }
+    bool waitStatus(long row, const wxString& text, int seconds = 20) {
+        return qvtest::pumpUntil([&] { return status(row) == text; },
+                                 std::chrono::seconds(seconds));
+    }
+    std::string calls(const char* tool) { return qvtest::readFile(m_dir.file(tool) + ".calls"); }
+
+    qvtest::TempDir m_dir{"qv-joblist"};
+    qvfake::FakeService m_fake;
+    std::string m_oldPath;
+    MyFrame* m_frame = nullptr;
+};
+
+TEST_F(JobListTest, TypedNumberBecomesOneRowAndItsPdf) {
+    m_fake.addUsptoDocument("5123456", pagesOf(2));
+    enter("5,123,456");
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 1);
+    EXPECT_EQ(typed(0), "5,123,456");
+    EXPECT_EQ(record(0)->number, "5123456");
+    EXPECT_NE(dynamic_cast<uspto*>(record(0)->job), nullptr);
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), ""); // emptied for the next number
+    ASSERT_TRUE(waitStatus(0, "Finished!"));
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }));
+    const std::string pdf = m_dir.file("pdf") + "/5123456.pdf";
+    EXPECT_EQ(record(0)->pdfPath, wxString(pdf));
+    EXPECT_EQ(qvtest::runCommand("qpdf --check '" + pdf + "' >/dev/null 2>&1"), 0);
+    EXPECT_EQ(m_frame->GetStatusBar()->GetStatusText(0), "2 Pages Downloaded from the USPTO");
+    EXPECT_TRUE(m_frame->runningJobs.empty());
+}
+
+TEST_F(JobListTest, EachFormGoesToItsJobKind) {
+    // Every page list stalls, so the jobs stay alive while we look at them.
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 10;
+    enter("EP15");
+    enter("ep15");
+    enter("DE1234567");
+    enter("WO2004/012345");
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 4);
+    EXPECT_NE(dynamic_cast<pct*>(record(0)->job), nullptr);
+    EXPECT_NE(dynamic_cast<pct*>(record(1)->job), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(2)->job), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(3)->job), nullptr);
+    // DE1234567 is a design letter without a number behind it.
+    EXPECT_TRUE(waitStatus(2, "Unknown Patent/Application Format"));
+}
+
+TEST_F(JobListTest, AtMostMaxThreadsRunAndTheOldestWaitingStartsNext) {
+    for (const char* docid : {"1000001", "1000002", "1000003", "1000004", "1000005"})
+        m_fake.addUsptoDocument(docid, pagesOf(1));
+    // Hold the first three page lists until released.
+    m_fake.addRule("", "Docid=1000001", qvfake::Fault::Stall, -1);
+    m_fake.addRule("", "Docid=1000002", qvfake::Fault::Stall, -1);
+    m_fake.addRule("", "Docid=1000003", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 3;
+    for (const char* n : {"1000001", "1000002", "1000003", "1000004", "1000005"})
+        enter(n);
+    qvtest::pump(300);
+    EXPECT_EQ(status(0), "Downloading");
+    EXPECT_EQ(status(1), "Downloading");
+    EXPECT_EQ(status(2), "Downloading");
+    EXPECT_EQ(status(3), "Waiting");
+    EXPECT_EQ(status(4), "Waiting");
+    EXPECT_EQ(m_frame->runningJobs.size(), 3u);
+    ASSERT_EQ(m_frame->waitingJobs.size(), 2u);
+    EXPECT_EQ(m_frame->waitingJobs[0], record(3));
+
+    // Cancelling a running job frees no place by itself...
+    selectOnly({0});
+    command(ID_CANCEL);
+    EXPECT_EQ(status(0), "Cancelled");
+    EXPECT_EQ(status(3), "Waiting");
+    // ...but a job that ends starts exactly the oldest waiting one.
+    m_fake.clearRules();
+    m_fake.releaseStalls();
+    ASSERT_TRUE(waitStatus(3, "Finished!"));
+    ASSERT_TRUE(waitStatus(4, "Finished!"));
+    EXPECT_EQ(status(0), "Cancelled");
+    EXPECT_TRUE(m_frame->waitingJobs.empty());
+}
+
+TEST_F(JobListTest, CancelRemoveAndDeleteActOnTheirRows) {
+    m_fake.addUsptoDocument("1000010", pagesOf(1));
+    m_fake.addUsptoDocument("1000011", pagesOf(1));
+    m_frame->maxThreads = 1;
+    enter("1000010");
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }));
+    EXPECT_EQ(status(0), "Finished!");
+
+    m_fake.addRule("", "Docid=1000012", qvfake::Fault::Stall, -1);
+    enter("1000012"); // runs and hangs
+    enter("1000011"); // waits
+    EXPECT_EQ(status(2), "Waiting");
+
+    // Cancel on a finished row changes nothing; on a waiting row it never starts.
+    selectOnly({0, 2});
+    command(ID_CANCEL);
+    EXPECT_EQ(status(0), "Finished!");
+    EXPECT_EQ(status(2), "Cancelled");
+
+    // Cancel on the running row stops it within a second, while its request hangs.
+    selectOnly({1});
+    auto before = std::chrono::steady_clock::now();
+    command(ID_CANCEL);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(status(1), "Cancelled");
+    EXPECT_EQ(record(1)->job, nullptr);
+    qvtest::pump(300);
+    EXPECT_EQ(status(2), "Cancelled");
+    EXPECT_FALSE(qvtest::fileExists(m_dir.file("pdf") + "/1000011.pdf"));
+
+    // Permanently Delete on the finished row and a row without a PDF: both rows go, the
+    // file is removed, and a missing file is no error.
+    qvtest::CapturedLog log;
+    const std::string pdf = m_dir.file("pdf") + "/1000010.pdf";
+    ASSERT_TRUE(qvtest::fileExists(pdf));
+    selectOnly({0, 1});
+    command(ID_DELETE);
+    qvtest::pump(50);
+    EXPECT_FALSE(qvtest::fileExists(pdf));
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 1);
+    EXPECT_TRUE(log.errors().empty());
+    EXPECT_EQ(typed(0), "1000011");
+}
+
+TEST_F(JobListTest, RemovingARunningRowKeepsWaitingJobsWaitingAndEventsFindTheirRows) {
+    m_fake.addUsptoDocument("1000020", pagesOf(1));
+    m_fake.addUsptoDocument("1000021", pagesOf(3));
+    m_fake.addUsptoDocument("1000022", pagesOf(1));
+    m_fake.addRule("", "Docid=1000020", qvfake::Fault::Stall, -1);
+    m_fake.addRule("", "Docid=1000021", qvfake::Fault::Stall, 1);
+    m_frame->maxThreads = 2;
+    enter("1000020");
+    enter("1000021");
+    enter("1000022");
+    qvtest::pump(200);
+    EXPECT_EQ(status(2), "Waiting");
+
+    // Remove the first row: its job stops, the waiting job keeps waiting.
+    selectOnly({0});
+    command(ID_REMOVE);
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 2);
+    EXPECT_EQ(typed(0), "1000021");
+    qvtest::pump(200);
+    EXPECT_EQ(status(1), "Waiting");
+
+    // The second job, now on row 0, still gets its own status texts; when it ends the
+    // waiting one starts.
+    m_fake.releaseStalls();
+    ASSERT_TRUE(waitStatus(0, "Finished!"));
+    ASSERT_TRUE(waitStatus(1, "Finished!"));
+    EXPECT_TRUE(qvtest::fileExists(m_dir.file("pdf") + "/1000021.pdf"));
+}
+
+TEST_F(JobListTest, OpenAndPrintAskedBeforeTheEndActOnceWhenThePdfIsReported) {
+    m_fake.addUsptoDocument("1000030", pagesOf(1));
+    m_fake.addRule("", "Docid=1000030", qvfake::Fault::Stall, 1);
+    enter("1000030");
+    selectOnly({0});
+    command(ID_OPEN);
+    command(ID_OPEN);
+    command(ID_PRINT);
+    command(ID_PRINT);
+    EXPECT_EQ(calls("xdg-open"), "");
+    m_fake.releaseStalls();
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }, std::chrono::seconds(20)));
+    const std::string pdf = m_dir.file("pdf") + "/1000030.pdf";
+    ASSERT_TRUE(
+        qvtest::pumpUntil([&] { return !calls("xdg-open").empty() && !calls("lp").empty(); }));
+    qvtest::pump(300);
+    EXPECT_EQ(calls("xdg-open"), pdf + "\n");
+    EXPECT_EQ(calls("lp"), pdf + "\n");
+
+    // On a finished row both act at once.
+    command(ID_PRINT);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return calls("lp") == pdf + "\n" + pdf + "\n"; }));
+}
+
+TEST_F(JobListTest, NoViewerAndNoLpGiveTheMessage) {
+    setenv("PATH", "/nonexistent", 1);
+    qvtest::CapturedLog log;
+    m_frame->OpenPdf("/tmp/none.pdf");
+    m_frame->PrintPdf("/tmp/none.pdf");
+    qvtest::pump(50);
+    int count = 0;
+    for (const wxString& e : log.errors())
+        if (e == "No PDF Reader Found.  Please install a PDF reader.")
+            ++count;
+    // Where the desktop registers a PDF viewer, opening works without xdg-open.
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 2);
+}
+
+TEST_F(JobListTest, PageCounterWarnsAtEveryFiveHundredPages) {
+    qvtest::CapturedLog log;
+    auto page = [&] {
+        wxCommandEvent event(wxEVT_USPTO_PAGE, -1);
+        m_frame->GetEventHandler()->ProcessEvent(event);
+    };
+    for (int i = 0; i < 499; ++i)
+        page();
+    EXPECT_TRUE(log.messages().empty());
+    page();
+    ASSERT_EQ(log.messages().size(), 1u);
+    EXPECT_TRUE(log.messages()[0].StartsWith(
+        "Warning, the USPTO will block excessive usage of their site!  Quorvane will not be held "
+        "responsible for excessive use of USPTO systems, resulting in blocked access!  You have "
+        "downloaded 500 pages\n\nFrom http://www.uspto.gov/patft/help/notices.html\n\n\"These "
+        "databases are intended"));
+    EXPECT_TRUE(log.messages()[0].EndsWith("without notice.\""));
+    page();
+    EXPECT_EQ(log.messages().size(), 1u);
+    EXPECT_EQ(m_frame->GetStatusBar()->GetStatusText(0), "501 Pages Downloaded from the USPTO");
+    for (int i = 0; i < 499; ++i)
+        page();
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_TRUE(log.messages()[1].Contains("You have downloaded 1000 pages"));
+}
+
+TEST_F(JobListTest, DroppedTextFillsTheInputBoxAndStartsNothing) {
+    m_frame->textCtrl->ChangeValue("typed before");
+    auto* target = dynamic_cast<wxTextDropTarget*>(m_frame->GetDropTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_TRUE(target->OnDropText(10, 10, "5,123,456"));
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "5,123,456");
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+}
+
+TEST_F(JobListTest, UnknownEventIdsAreIgnored) {
+    wxCommandEvent status(wxEVT_JOB_STATUS, 12345);
+    status.SetString("stray");
+    m_frame->GetEventHandler()->ProcessEvent(status);
+    wxCommandEvent ended(wxEVT_JOB_ENDED, 12345);
+    m_frame->GetEventHandler()->ProcessEvent(ended);
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+}
+
+TEST_F(JobListTest, ScreenshotWithRowsInSeveralStates) {
+    m_fake.addUsptoDocument("1000040", pagesOf(1));
+    m_fake.addUsptoDocument("1000041", pagesOf(2));
+    m_fake.addRule("", "Docid=1000041", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 2;
+    m_frame->SetSize(520, 300);
+    enter("1000040");
+    ASSERT_TRUE(waitStatus(0, "Finished!"));
+    enter("1000041");
+    enter("D0000000");
+    enter("09/836,917");
+    enter("EP1000000");
+    qvtest::pump(500);
+    selectOnly({3});
+    command(ID_CANCEL);
+    qvtest::pump(300);
+    EXPECT_FALSE(qvtest::screenshot("job-list", m_frame).empty());
+}
+
+} // namespace
