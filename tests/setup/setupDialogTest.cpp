@@ -1,6 +1,7 @@
 // The setup dialog as a real modal window: enabling of the proxy fields, what accepting
 // and cancelling keep, the validators, the folder change and the job limit of the Setup
 // command.
+#include "fakeService.h"
 #include "jobRecord.h"
 #include "setupTestUtil.h"
 #include "testutil.h"
@@ -251,13 +252,36 @@ TEST_F(SetupDialogTest, LongFolderIsWrappedAtBlanks) {
         qvtest::pickFolder(folder));
 }
 
-TEST_F(SetupDialogTest, JobLimitIsClampedAndWaitingJobsStart) {
-    frame->maxThreads = 1000;
+TEST_F(SetupDialogTest, JobLimitIsClampedAndWaitingJobsStartIntoTheRoom) {
+    // The jobs talk to a fake image host that holds every answer back, so they stay running.
+    qvfake::FakeService fake;
+    ASSERT_TRUE(fake.ok());
+    fake.addRule("", "", qvfake::Fault::Stall, -1);
+    setenv("http_proxy", fake.proxyUrl().c_str(), 1);
+
+    frame->maxThreads = 0; // nothing may start until the limit is repaired
+    for (const char* number : {"5123456", "5123457", "5123458"}) {
+        frame->textCtrl->ChangeValue(number);
+        wxCommandEvent download(wxEVT_BUTTON, ID_DOWNLOAD);
+        frame->ProcessWindowEvent(download);
+    }
+    ASSERT_EQ(3u, frame->waitingJobs.size());
+    ASSERT_EQ(0u, frame->runningJobs.size());
+
     qvtest::runSetupCommand(frame, [](SetupDialog& d) { qvtest::click(&d, wxID_CANCEL); });
-    EXPECT_EQ(511u, frame->maxThreads);
-    frame->maxThreads = 0;
+    EXPECT_EQ(1u, frame->maxThreads) << "0 becomes 1 whatever the dialog's answer";
+    EXPECT_EQ(1u, frame->runningJobs.size());
+    EXPECT_EQ(2u, frame->waitingJobs.size());
+
+    frame->maxThreads = 1000;
     qvtest::runSetupCommand(frame, [](SetupDialog& d) { qvtest::click(&d, wxID_OK); });
-    EXPECT_EQ(1u, frame->maxThreads);
+    EXPECT_EQ(511u, frame->maxThreads);
+    EXPECT_EQ(3u, frame->runningJobs.size());
+    EXPECT_TRUE(frame->waitingJobs.empty());
+
+    qvtest::closeMainWindow();
+    fake.releaseStalls();
+    unsetenv("http_proxy");
 }
 
 } // namespace
