@@ -23,7 +23,9 @@
 #include <ostream>
 
 // Readable failure messages for wxString values.
-inline void PrintTo(const wxString& s, std::ostream* os) { *os << '"' << s.utf8_string() << '"'; }
+inline void PrintTo(const wxString& s, std::ostream* os) {
+    *os << '"' << s.utf8_string() << '"';
+}
 
 namespace qvtest {
 
