@@ -1,6 +1,7 @@
 // The main window: input box and Download button above the job list, menus, status bar.
 #pragma once
 
+#include <wx/event.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
@@ -74,11 +75,11 @@ private:
     void OnCancel(wxCommandEvent&);
     void OnClose(wxCloseEvent&);
     void OnDownload(wxCommandEvent&);
-    void OnUsptoPage(wxCommandEvent&);
-    void OnJobStatus(wxCommandEvent&);
-    void OnJobEnded(wxCommandEvent&);
-    void OnJobPdfReady(wxCommandEvent&);
-    void OnUpdaterEvent(wxCommandEvent&);
+    void OnUsptoPage(wxThreadEvent&);
+    void OnJobStatus(wxThreadEvent&);
+    void OnJobEnded(wxThreadEvent&);
+    void OnJobPdfReady(wxThreadEvent&);
+    void OnUpdaterEvent(wxThreadEvent&);
     void OnItemActivated(wxListEvent&);
     void OnItemRightClick(wxListEvent&);
     void OnBeginDrag(wxListEvent&);

@@ -113,13 +113,13 @@ void MyFrame::DispatchWaitingJobs() {
     }
 }
 
-void MyFrame::OnJobStatus(wxCommandEvent& event) {
+void MyFrame::OnJobStatus(wxThreadEvent& event) {
     const long row = FindRowOfJob(event.GetId());
     if (row >= 0)
         listCtrl->SetItem(row, 1, event.GetString());
 }
 
-void MyFrame::OnJobEnded(wxCommandEvent& event) {
+void MyFrame::OnJobEnded(wxThreadEvent& event) {
     const long row = FindRowOfJob(event.GetId());
     if (row < 0)
         return;
@@ -139,7 +139,7 @@ void MyFrame::OnJobEnded(wxCommandEvent& event) {
     }
 }
 
-void MyFrame::OnJobPdfReady(wxCommandEvent& event) {
+void MyFrame::OnJobPdfReady(wxThreadEvent& event) {
     const long row = FindRowOfJob(event.GetId());
     if (row < 0)
         return;
@@ -151,7 +151,7 @@ void MyFrame::OnJobPdfReady(wxCommandEvent& event) {
         PrintPdf(path);
 }
 
-void MyFrame::OnUsptoPage(wxCommandEvent&) {
+void MyFrame::OnUsptoPage(wxThreadEvent&) {
     ++pagesDownloaded;
     SetStatusText(wxString::Format("%d Pages Downloaded from the USPTO", pagesDownloaded), 0);
     if (pagesDownloaded % 500 == 0) {

@@ -4,9 +4,11 @@
 
 #include "jobRecord.h"
 
+#include <wx/cmdline.h>
 #include <wx/dataobj.h>
 #include <wx/dnd.h>
 #include <wx/filefn.h>
+#include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/mimetype.h>
@@ -22,8 +24,24 @@ void addOnce(std::vector<int>& ids, int id) {
         ids.push_back(id);
 }
 
-// Starts argv without waiting; false when the program could not be started.
+// True when program names an executable file, directly or through PATH. Asked before
+// starting it: a detached start cannot report that the program was missing.
+bool programExists(const wxString& program) {
+    if (program.Contains("/"))
+        return wxFileName::IsFileExecutable(program);
+    wxString dirs;
+    wxGetEnv("PATH", &dirs);
+    for (const wxString& dir : wxSplit(dirs, ':', '\0')) {
+        if (!dir.empty() && wxFileName::IsFileExecutable(dir + "/" + program))
+            return true;
+    }
+    return false;
+}
+
+// Starts program with path without waiting; false when it could not be started.
 bool startDetached(const wxString& program, const wxString& path) {
+    if (!programExists(program))
+        return false;
     const wxScopedCharBuffer p = program.utf8_str();
     const wxScopedCharBuffer f = path.utf8_str();
     const char* argv[] = {p.data(), f.data(), nullptr};
@@ -39,8 +57,11 @@ bool MyFrame::OpenPdf(const wxString& path) {
         command = type->GetOpenCommand(path);
         delete type;
     }
-    if (!command.empty() && wxExecute(command, wxEXEC_ASYNC) > 0)
-        return true;
+    if (!command.empty()) {
+        const wxArrayString words = wxCmdLineParser::ConvertStringToArgs(command);
+        if (!words.empty() && programExists(words[0]) && wxExecute(command, wxEXEC_ASYNC) > 0)
+            return true;
+    }
     // No registered viewer that would start: the desktop's opener decides.
     if (!startDetached("xdg-open", path))
         wxLogError("%s", kNoReader);

@@ -70,6 +70,7 @@ protected:
             qvtest::pumpUntil([] { return TheMainFrame() == nullptr; });
         }
         qvtest::pump(50);
+        wxSetWorkingDirectory("/");
         setenv("PATH", m_oldPath.c_str(), 1);
         ziv2ize::SetCountdownStepMs(1000);
     }
@@ -241,6 +242,7 @@ TEST_F(JobListTest, RemovingARunningRowKeepsWaitingJobsWaitingAndEventsFindTheir
 
     // The second job, now on row 0, still gets its own status texts; when it ends the
     // waiting one starts.
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return m_fake.requestCount() >= 2; }));
     m_fake.releaseStalls();
     ASSERT_TRUE(waitStatus(0, "Finished!"));
     ASSERT_TRUE(waitStatus(1, "Finished!"));
@@ -257,8 +259,10 @@ TEST_F(JobListTest, OpenAndPrintAskedBeforeTheEndActOnceWhenThePdfIsReported) {
     command(ID_PRINT);
     command(ID_PRINT);
     EXPECT_EQ(calls("xdg-open"), "");
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return m_fake.requestCount() > 0; }));
     m_fake.releaseStalls();
-    ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }, std::chrono::seconds(20)))
+        << status(0);
     const std::string pdf = m_dir.file("pdf") + "/1000030.pdf";
     ASSERT_TRUE(
         qvtest::pumpUntil([&] { return !calls("xdg-open").empty() && !calls("lp").empty(); }));
@@ -289,7 +293,7 @@ TEST_F(JobListTest, NoViewerAndNoLpGiveTheMessage) {
 TEST_F(JobListTest, PageCounterWarnsAtEveryFiveHundredPages) {
     qvtest::CapturedLog log;
     auto page = [&] {
-        wxCommandEvent event(wxEVT_USPTO_PAGE, -1);
+        wxThreadEvent event(wxEVT_USPTO_PAGE, -1);
         m_frame->GetEventHandler()->ProcessEvent(event);
     };
     for (int i = 0; i < 499; ++i)
@@ -322,10 +326,10 @@ TEST_F(JobListTest, DroppedTextFillsTheInputBoxAndStartsNothing) {
 }
 
 TEST_F(JobListTest, UnknownEventIdsAreIgnored) {
-    wxCommandEvent status(wxEVT_JOB_STATUS, 12345);
+    wxThreadEvent status(wxEVT_JOB_STATUS, 12345);
     status.SetString("stray");
     m_frame->GetEventHandler()->ProcessEvent(status);
-    wxCommandEvent ended(wxEVT_JOB_ENDED, 12345);
+    wxThreadEvent ended(wxEVT_JOB_ENDED, 12345);
     m_frame->GetEventHandler()->ProcessEvent(ended);
     EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
 }
@@ -334,18 +338,24 @@ TEST_F(JobListTest, ScreenshotWithRowsInSeveralStates) {
     m_fake.addUsptoDocument("1000040", pagesOf(1));
     m_fake.addUsptoDocument("1000041", pagesOf(2));
     m_fake.addRule("", "Docid=1000041", qvfake::Fault::Stall, -1);
+    m_fake.addRule("", "Docid=1000042", qvfake::Fault::Stall, -1);
     m_frame->maxThreads = 2;
     m_frame->SetSize(520, 300);
     enter("1000040");
     ASSERT_TRUE(waitStatus(0, "Finished!"));
-    enter("1000041");
     enter("D0000000");
-    enter("09/836,917");
+    ASSERT_TRUE(waitStatus(1, "Unknown Patent/Application Format"));
+    enter("1000041");
+    enter("1,000,042");
     enter("EP1000000");
-    qvtest::pump(500);
-    selectOnly({3});
-    command(ID_CANCEL);
+    enter("RE35136");
     qvtest::pump(300);
+    selectOnly({5});
+    command(ID_CANCEL);
+    selectOnly({});
+    qvtest::pump(300);
+    EXPECT_EQ(status(4), "Waiting");
+    EXPECT_EQ(status(5), "Cancelled");
     EXPECT_FALSE(qvtest::screenshot("job-list", m_frame).empty());
 }
 
