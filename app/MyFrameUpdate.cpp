@@ -17,22 +17,6 @@
 namespace {
 constexpr unsigned kMaxThreadsLimit = 511;
 constexpr unsigned long kHandOverPollMs = 20;
-
-struct UpdaterReport {
-    int status;
-    wxString text;
-};
-
-// The update thread reports with a wxThreadEvent (it has no GUI library to make command
-// events with); reading through the common base keeps this independent of the handler's
-// declared event class.
-UpdaterReport readReport(wxEvent& event) {
-    if (const wxThreadEvent* e = dynamic_cast<const wxThreadEvent*>(&event))
-        return {e->GetInt(), e->GetString()};
-    if (const wxCommandEvent* e = dynamic_cast<const wxCommandEvent*>(&event))
-        return {e->GetInt(), e->GetString()};
-    return {UPDATE_ERROR, wxEmptyString};
-}
 } // namespace
 
 void MyFrame::OnSetup(wxCommandEvent&) {
@@ -87,15 +71,14 @@ void MyFrame::StopUpdater() {
     updaterThread = nullptr;
 }
 
-void MyFrame::OnUpdaterEvent(wxCommandEvent& event) {
+void MyFrame::OnUpdaterEvent(wxThreadEvent& event) {
     if (updaterThread) {
         updaterThread->Wait();
         delete updaterThread;
         updaterThread = nullptr;
     }
 
-    const UpdaterReport report = readReport(event);
-    const int status = report.status;
+    const int status = event.GetInt();
     if (status == UPDATE_ERROR) {
         SetStatusText("Error Updating!", 1);
         if (manualUpdateCheck)
@@ -129,7 +112,7 @@ void MyFrame::OnUpdaterEvent(wxCommandEvent& event) {
 
     if (status != UPDATE_DOWNLOADED)
         return;
-    const wxString newProgram = report.text;
+    const wxString newProgram = event.GetString();
     const wxString text = "The latest Quorvane has been succesfully downloaded to \"" + newProgram +
                           "\"\n\n\nWould you like to exit and run the latest version now?";
     if (AskUser(text, "Latest Quorvane Ready", wxYES_NO | wxICON_QUESTION, this) != wxYES)
