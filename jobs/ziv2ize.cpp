@@ -73,8 +73,14 @@ void ziv2ize::WatchSession(httpSession& s) {
     s.SetTimeouts(g_connectTimeout, g_stallTimeout);
 }
 
+bool ziv2ize::Cancelled() {
+    // Only the job's own thread may ask; before it runs (the constructor's status) no one
+    // can have cancelled it.
+    return wxThread::This() == this && TestDestroy();
+}
+
 void ziv2ize::PostStatus(const wxString& text) {
-    if (TestDestroy())
+    if (Cancelled())
         return;
     Queue(JobEvent(wxEVT_JOB_STATUS, id, text, this));
 }
@@ -88,7 +94,7 @@ void ziv2ize::PostUsptoPage() {
 }
 
 void ziv2ize::OnExit() {
-    if (TestDestroy())
+    if (Cancelled())
         return;
     Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath(), this));
 }

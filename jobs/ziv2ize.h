@@ -76,6 +76,9 @@ protected:
     // "Previously Downloaded!" and the PDF path and returns true: the job is done.
     bool PreviouslyDownloaded(const wxString& name);
 
+    // TestDestroy, answered false outside the job's thread.
+    bool Cancelled();
+
     // Makes a session of this job leave a request as soon as the job is cancelled.
     void WatchSession(httpSession& s);
 

@@ -146,9 +146,9 @@ std::vector<qvfake::RecordedRequest> JobTest::RequestsTo(const std::string& host
 
 ::testing::AssertionResult PdfMatchesPages(const std::string& pdf,
                                            const std::vector<std::string>& tiffs) {
-    std::string out;
-    if (qvtest::runCommand("qpdf --check '" + pdf + "' 2>&1", &out) != 0)
-        return ::testing::AssertionFailure() << "qpdf --check failed: " << out;
+    std::string check, out;
+    if (qvtest::runCommand("qpdf --check '" + pdf + "' 2>&1", &check) != 0)
+        return ::testing::AssertionFailure() << "qpdf --check failed: " << check;
     if (qvtest::runCommand("qpdf --show-npages '" + pdf + "'", &out) != 0 ||
         std::atoi(out.c_str()) != static_cast<int>(tiffs.size()))
         return ::testing::AssertionFailure()

@@ -7,6 +7,7 @@
 #include "ziv2ize.h"
 
 #include <gtest/gtest.h>
+#include <wx/app.h>
 #include <wx/event.h>
 #include <wx/log.h>
 
@@ -24,7 +25,11 @@ struct JobEventRecord {
 class EventRecorder : public wxEvtHandler {
 public:
     EventRecorder();
-    void Pump() { ProcessPendingEvents(); }
+    // Handles everything queued so far (the handler alone would take one event per call).
+    void Pump() {
+        if (wxTheApp)
+            wxTheApp->ProcessPendingEvents();
+    }
     std::vector<JobEventRecord> events;
 
     // "S:Downloading", "R:<path>", "E:<path>", "U" for every event of job id, in order.
@@ -46,7 +51,7 @@ public:
     }
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override {
+    void DoLogRecord(wxLogLevel, const wxString& msg, const wxLogRecordInfo&) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messages.push_back(msg.ToStdString());
     }
