@@ -1,0 +1,86 @@
+// quorvane-sample-service: sample documents for a first run, when the remote services are
+// out of reach. It acts as the HTTP proxy for every remote host the program talks to and
+// answers for a handful of sample numbers with real Group 4 page images. Start Quorvane
+// with http_proxy pointing at it (connection type AUTO or DIRECT) and type a listed number.
+//
+//   --port N      listen on 127.0.0.1:N instead of a free port
+//   --delay-ms N  wait N ms before every answer, to watch the rows count pages
+//
+// The first line of output names the proxy URL; the service runs until SIGINT or SIGTERM.
+#include "fakeService.h"
+#include "sampleDocuments.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const char kUsage[] = "usage: quorvane-sample-service [--port N] [--delay-ms N]\n";
+
+bool ParseCount(const char* text, int& value) {
+    char* end = nullptr;
+    long n = std::strtol(text, &end, 10);
+    if (!*text || *end || n < 0 || n > 65535 * 16)
+        return false;
+    value = static_cast<int>(n);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int port = 0;
+    int delayMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string opt = argv[i];
+        if (opt == "--help" || opt == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        int* target = opt == "--port" ? &port : opt == "--delay-ms" ? &delayMs : nullptr;
+        if (!target || i + 1 >= argc || !ParseCount(argv[++i], *target) ||
+            (target == &port && port > 65535)) {
+            std::cerr << kUsage;
+            return 2;
+        }
+    }
+
+    // The stop signals are blocked in every thread; the main thread waits for them below.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    qvfake::FakeService service(port);
+    if (!service.ok()) {
+        std::cerr << "quorvane-sample-service: cannot listen on 127.0.0.1"
+                  << (port ? ":" + std::to_string(port) : std::string()) << "\n";
+        return 1;
+    }
+    std::string error;
+    bool readable = false;
+    if (!qvsample::AddSamples(service, &error, &readable)) {
+        std::cerr << "quorvane-sample-service: " << error << "\n";
+        return 1;
+    }
+    if (delayMs > 0)
+        service.setDelay(std::chrono::milliseconds(delayMs));
+
+    std::cout << "Quorvane sample service at " << service.proxyUrl() << "\n"
+              << "Start Quorvane through it (Setup > Network: AUTO or DIRECT):\n"
+              << "  http_proxy=" << service.proxyUrl() << " quorvane\n"
+              << "Numbers to try:\n"
+              << qvsample::NumbersToTry();
+    if (!readable)
+        std::cout << "(ghostscript is missing: the pages are drawings without words)\n";
+    std::cout << "Other numbers are not found. Stop the service with Ctrl+C." << std::endl;
+
+    int sig = 0;
+    sigwait(&stop, &sig);
+    return 0;
+}
