@@ -43,8 +43,8 @@ public:
         Bind(wxEVT_JOB_STATUS, [this](wxThreadEvent& e) { last[e.GetId()] = e.GetString(); });
     }
     void Pump() {
-        if (wxTheApp)
-            wxTheApp->ProcessPendingEvents();
+        if (wxAppConsole* app = wxAppConsole::GetInstance())
+            app->ProcessPendingEvents();
     }
     std::set<int> ended;
     std::map<int, wxString> last;

@@ -27,8 +27,8 @@ public:
     EventRecorder();
     // Handles everything queued so far (the handler alone would take one event per call).
     void Pump() {
-        if (wxTheApp)
-            wxTheApp->ProcessPendingEvents();
+        if (wxAppConsole* app = wxAppConsole::GetInstance())
+            app->ProcessPendingEvents();
     }
     std::vector<JobEventRecord> events;
 
