@@ -10,7 +10,11 @@
 #include "fakeService.h"
 #include "sampleDocuments.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -28,6 +32,21 @@ bool ParseCount(const char* text, int& value) {
         return false;
     value = static_cast<int>(n);
     return true;
+}
+
+// The server shares its port with other listeners that allow it; a plain socket that cannot
+// bind tells that the port is taken, so two services never split the requests between them.
+bool PortFree(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return free;
 }
 
 } // namespace
@@ -56,6 +75,11 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
+    if (port > 0 && !PortFree(port)) {
+        std::cerr << "quorvane-sample-service: cannot listen on 127.0.0.1:" << port
+                  << ": the port is taken\n";
+        return 1;
+    }
     qvfake::FakeService service(port);
     if (!service.ok()) {
         std::cerr << "quorvane-sample-service: cannot listen on 127.0.0.1"
