@@ -72,29 +72,6 @@ TEST(UsRecognition, UnrecognisedFormsHaveNoDocid) {
     }
 }
 
-TEST(UsRecognition, HostFollowsTheFirstTwoCharactersAndTheLength) {
-    struct Case {
-        const char* docid;
-        const char* host;
-        const char* path;
-    } cases[] = {
-        {"5123456", "patimg2.uspto.gov", "/.piw?Docid=5123456&idkey=NONE"},
-        {"4999999", "patimg1.uspto.gov", "/.piw?Docid=4999999&idkey=NONE"},
-        {"123", "patimg1.uspto.gov", "/.piw?Docid=123&idkey=NONE"},
-        {"D0365123", "patimg1.uspto.gov", "/.piw?Docid=D0365123&idkey=NONE"},
-        {"99", "patimg2.uspto.gov", "/.piw?Docid=99&idkey=NONE"},
-        {"20020000001", "aiw1.uspto.gov", "/.aiw?Docid=20020000001&idkey=NONE"},
-        {"50020000001", "aiw2.uspto.gov", "/.aiw?Docid=50020000001&idkey=NONE"},
-        {"612345678901", "patimg2.uspto.gov", "/.piw?Docid=612345678901&idkey=NONE"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.docid);
-        const UsLocation loc = UsPageListLocation(c.docid);
-        EXPECT_EQ(loc.host, c.host);
-        EXPECT_EQ(loc.path, c.path);
-    }
-}
-
 TEST(UsRecognition, SearchPathCarriesTheSeriesDateRange) {
     const wxString head = "/netacgi/nph-Parser?Sect1=PTO2&Sect2=HITOFF&u=%2Fnetahtml%2FPTO%2F"
                           "search-adv.html&r=0&p=1&f=S&l=50&Query=APN%2F";
