@@ -5,6 +5,7 @@
 //
 //   --port N      listen on 127.0.0.1:N instead of a free port
 //   --delay-ms N  wait N ms before every answer, to watch the rows count pages
+//   --with-parent end when the process that started it ends (for scripts)
 //
 // The first line of output names the proxy URL; the service runs until SIGINT or SIGTERM.
 #include "fakeService.h"
@@ -13,6 +14,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,7 +25,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: quorvane-sample-service [--port N] [--delay-ms N]\n";
+const char kUsage[] = "usage: quorvane-sample-service [--port N] [--delay-ms N] [--with-parent]\n";
 
 bool ParseCount(const char* text, int& value) {
     char* end = nullptr;
@@ -54,11 +56,16 @@ bool PortFree(int port) {
 int main(int argc, char** argv) {
     int port = 0;
     int delayMs = 0;
+    bool withParent = false;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         if (opt == "--help" || opt == "-h") {
             std::cout << kUsage;
             return 0;
+        }
+        if (opt == "--with-parent") {
+            withParent = true;
+            continue;
         }
         int* target = opt == "--port" ? &port : opt == "--delay-ms" ? &delayMs : nullptr;
         if (!target || i + 1 >= argc || !ParseCount(argv[++i], *target) ||
@@ -74,6 +81,12 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    if (withParent) {
+        const pid_t parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            return 0; // it has ended already
+    }
 
     if (port > 0 && !PortFree(port)) {
         std::cerr << "quorvane-sample-service: cannot listen on 127.0.0.1:" << port

@@ -43,7 +43,7 @@ public:
             close(m_out);
     }
 
-    bool Start(const std::vector<std::string>& args) {
+    bool Start(const std::vector<std::string>& args, const char* program = QV_SAMPLE_SERVICE) {
         int fds[2];
         if (pipe(fds) != 0)
             return false;
@@ -53,11 +53,11 @@ public:
             dup2(fds[1], STDERR_FILENO);
             close(fds[0]);
             close(fds[1]);
-            std::vector<char*> argv{const_cast<char*>(QV_SAMPLE_SERVICE)};
+            std::vector<char*> argv{const_cast<char*>(program)};
             for (const std::string& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            execv(QV_SAMPLE_SERVICE, argv.data());
+            execv(program, argv.data());
             _exit(127);
         }
         close(fds[1]);
@@ -243,6 +243,31 @@ TEST_F(SampleService, RejectsBadOptionsAndATakenPort) {
     EXPECT_EQ(second.Wait(), 1);
     EXPECT_NE(second.ReadUntil("cannot listen").find("cannot listen"), std::string::npos);
     EXPECT_EQ(first.StopWith(SIGTERM), 0);
+}
+
+// Ended, or a zombie that only waits for whoever adopted it.
+bool ProcessGone(int pid) {
+    std::string stat = qvtest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+}
+
+// Scripts start it with --with-parent so that it cannot outlive them, however they end.
+TEST_F(SampleService, WithParentEndsWhenItsStarterIsKilled) {
+    ServiceProcess starter;
+    const std::string script = std::string("'") + QV_SAMPLE_SERVICE +
+                               "' --with-parent & echo service=$!; wait; echo starter-ended";
+    ASSERT_TRUE(starter.Start({"-c", script}, "/bin/sh"));
+    const std::string out = starter.ReadUntil("Ctrl+C");
+    ASSERT_FALSE(ProxyUrlOf(out.substr(out.find("Quorvane sample"))).empty()) << out;
+    const int pid = std::atoi(out.c_str() + out.find("service=") + 8);
+    ASSERT_GT(pid, 0) << out;
+    EXPECT_FALSE(ProcessGone(pid));
+
+    EXPECT_EQ(starter.StopWith(SIGKILL), -1); // no exit of its own, no clean-up
+    EXPECT_TRUE(qvtest::waitFor([&] { return ProcessGone(pid); }, std::chrono::seconds(10)));
+    if (!ProcessGone(pid))
+        kill(pid, SIGKILL);
 }
 
 // Every offered number, typed as printed and all at once as a user would, ends in a
