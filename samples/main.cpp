@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
               << qvsample::NumbersToTry();
     if (!readable)
         std::cout << "(ghostscript is missing: the pages are drawings without words)\n";
-    std::cout << "Other numbers are not found. Stop the service with Ctrl+C." << std::endl;
+    std::cout << "Other numbers are not found.\n"
+              << "Stop the service with Ctrl+C." << std::endl;
 
     int sig = 0;
     sigwait(&stop, &sig);
