@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
         while (!printer.ended) {
             wxMilliSleep(5);
             // Every handler with queued events, this one among them.
-            if (wxTheApp)
-                wxTheApp->ProcessPendingEvents();
+            if (wxAppConsole* app = wxAppConsole::GetInstance())
+                app->ProcessPendingEvents();
         }
         job.Wait();
     }
