@@ -21,7 +21,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -145,10 +144,18 @@ wxEvtHandler* Watcher() {
     return g_watcher;
 }
 
+// The proxy URL of the first line, "Quorvane sample service at http://127.0.0.1:PORT".
 std::string ProxyUrlOf(const std::string& printout) {
-    std::smatch m;
-    const std::regex first("^Quorvane sample service at (http://127\\.0\\.0\\.1:[0-9]+)\n");
-    return std::regex_search(printout, m, first) ? m[1].str() : std::string();
+    const std::string lead = "Quorvane sample service at ";
+    const std::string host = "http://127.0.0.1:";
+    const size_t end = printout.find('\n');
+    const size_t start = lead.size() + host.size();
+    if (end == std::string::npos || end < start || printout.compare(0, start, lead + host) != 0)
+        return "";
+    const std::string port = printout.substr(start, end - start);
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
+        return "";
+    return host + port;
 }
 
 // What qpdf and poppler say about a PDF: a failure text, or "" when it is sound and holds
