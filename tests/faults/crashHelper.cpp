@@ -8,6 +8,7 @@
 #include <wx/event.h>
 #include <wx/filefn.h>
 #include <wx/init.h>
+#include <wx/utils.h>
 
 #include <cstdio>
 
