@@ -9,6 +9,14 @@
 #include <thread>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+
+extern char** environ;
+
 namespace qvtest {
 
 TempDir::TempDir(const std::string& tag) {
@@ -71,6 +79,61 @@ int runCommand(const std::string& cmd, std::string* out) {
     }
     int st = ::pclose(p);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+int freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+bool portAccepts(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+Tinyproxy::Tinyproxy(int upstreamPort, const std::string& folder) {
+    std::string binary;
+    for (const char* dir : {"/usr/bin/", "/usr/sbin/", "/usr/local/bin/"})
+        if (fileExists(std::string(dir) + "tinyproxy"))
+            binary = std::string(dir) + "tinyproxy";
+    if (binary.empty())
+        return;
+    port = freePort();
+    const std::string conf = folder + "/tinyproxy.conf";
+    writeFile(conf, "Port " + std::to_string(port) +
+                        "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nLogLevel Critical\n"
+                        "BasicAuth alice s3cret\nUpstream http 127.0.0.1:" +
+                        std::to_string(upstreamPort) + "\n");
+    const char* argv[] = {binary.c_str(), "-d", "-c", conf.c_str(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, binary.c_str(), nullptr, nullptr, const_cast<char* const*>(argv),
+                    environ) != 0)
+        return;
+    m_pid = pid;
+    ok = waitFor([&] { return portAccepts(port); }, std::chrono::seconds(10));
+}
+
+Tinyproxy::~Tinyproxy() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+    }
 }
 
 } // namespace qvtest

@@ -35,4 +35,25 @@ bool fileExists(const std::string& path);
 // Runs a shell command, returns its exit status; its standard output goes to *out if given.
 int runCommand(const std::string& cmd, std::string* out = nullptr);
 
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+int freePort();
+// True when something accepts connections on 127.0.0.1:port.
+bool portAccepts(int port);
+
+// tinyproxy on a free port of 127.0.0.1 with basic authentication (user alice, password
+// s3cret), forwarding every request to upstreamPort as its upstream proxy; stopped on
+// destruction. ok tells whether it runs.
+class Tinyproxy {
+public:
+    Tinyproxy(int upstreamPort, const std::string& folder);
+    ~Tinyproxy();
+    Tinyproxy(const Tinyproxy&) = delete;
+    Tinyproxy& operator=(const Tinyproxy&) = delete;
+    int port = -1;
+    bool ok = false;
+
+private:
+    int m_pid = -1;
+};
+
 } // namespace qvtest

@@ -1,6 +1,7 @@
 #include "httpSession.h"
 #include "fakeService.h"
 #include "netTestUtil.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ TEST_F(SessionTest, KeepsOneConnectionPerHost) {
 
 TEST_F(SessionTest, ExplicitProxyAndItsBypasses) {
     // http_proxy points nowhere: only the session's own setting can reach the fake.
-    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(nettest::freePort())).c_str(), 1);
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
     httpSession s(2, "127.0.0.1", wxString::Format("%d", fake.port()), "", "");
     ASSERT_TRUE(s.m_ok);
     ASSERT_TRUE(s.Connect(kHost));
@@ -221,7 +222,7 @@ TEST_F(SessionTest, FailureTextsAndRecovery) {
     EXPECT_EQ(404u, s.m_status);
 
     // Nothing listening at the proxy's address.
-    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(nettest::freePort())).c_str(), 1);
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
     httpSession refused(1, "", "", "", "");
     ASSERT_TRUE(refused.Connect(kHost));
     EXPECT_EQ(nullptr, refused.Request("/page"));

@@ -30,21 +30,6 @@ inline std::string drain(wxInputStream* stream) {
     return out;
 }
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-inline int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
 // Every test starts without proxy settings from the environment it was run in.
 inline void clearProxyEnvironment() {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",

@@ -16,17 +16,6 @@ extern char** environ;
 
 namespace {
 
-bool accepts(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
 class ProxyAuthTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,31 +25,9 @@ protected:
         page.body = "<html>through the proxy</html>";
         fake.setRoute("www.quorvane.org", "/proxyTest.htm", page);
 
-        std::string binary;
-        for (const char* dir : {"/usr/bin/", "/usr/sbin/", "/usr/local/bin/"})
-            if (qvtest::fileExists(std::string(dir) + "tinyproxy"))
-                binary = std::string(dir) + "tinyproxy";
-        ASSERT_FALSE(binary.empty()) << "tinyproxy is not installed (scripts/deps installs it)";
-
-        port = nettest::freePort();
-        std::string conf = dir.file("tinyproxy.conf");
-        ASSERT_TRUE(qvtest::writeFile(
-            conf, "Port " + std::to_string(port) +
-                      "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nLogLevel Critical\n"
-                      "BasicAuth alice s3cret\nUpstream http 127.0.0.1:" +
-                      std::to_string(fake.port()) + "\n"));
-        const char* argv[] = {binary.c_str(), "-d", "-c", conf.c_str(), nullptr};
-        ASSERT_EQ(0, posix_spawn(&pid, binary.c_str(), nullptr, nullptr,
-                                 const_cast<char* const*>(argv), environ));
-        ASSERT_TRUE(qvtest::waitFor([&] { return accepts(port); }, std::chrono::seconds(10)))
-            << "tinyproxy did not start";
-    }
-    void TearDown() override {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }
+        proxy.reset(new qvtest::Tinyproxy(fake.port(), dir.path()));
+        ASSERT_TRUE(proxy->ok) << "tinyproxy did not start (scripts/deps installs it)";
+        port = proxy->port;
     }
 
     wxInputStream* fetch(const char* user, const char* pass) {
@@ -72,8 +39,8 @@ protected:
 
     qvtest::TempDir dir{"qv-proxy"};
     qvfake::FakeService fake;
+    std::unique_ptr<qvtest::Tinyproxy> proxy;
     int port = -1;
-    pid_t pid = -1;
     std::unique_ptr<httpSession> session;
 };
 

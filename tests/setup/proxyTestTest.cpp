@@ -22,59 +22,6 @@ namespace {
 
 const char* const kPage = "<html><body><h2>Your network settings work.</h2></body></html>";
 
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
-bool accepts(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
-// tinyproxy with basic authentication, forwarding to the fake as its upstream proxy.
-class Tinyproxy {
-public:
-    Tinyproxy(int upstreamPort, const std::string& folder) {
-        port = freePort();
-        const std::string conf = folder + "/tinyproxy.conf";
-        qvtest::writeFile(conf, "Port " + std::to_string(port) +
-                                    "\nListen 127.0.0.1\nTimeout 30\nLogLevel Critical\n"
-                                    "BasicAuth alice s3cret\nUpstream http 127.0.0.1:" +
-                                    std::to_string(upstreamPort) + "\n");
-        const char* argv[] = {"/usr/bin/tinyproxy", "-d", "-c", conf.c_str(), nullptr};
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
-            0)
-            pid = -1;
-        ok = pid > 0 && qvtest::waitFor([&] { return accepts(port); }, std::chrono::seconds(10));
-    }
-    ~Tinyproxy() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }
-    }
-    int port = -1;
-    pid_t pid = -1;
-    bool ok = false;
-};
-
 class ProxyTestTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -151,7 +98,7 @@ TEST_F(ProxyTestTest, PlatformProxySucceedsWritesTheFileAndShowsIt) {
 TEST_F(ProxyTestTest, UnreachableHostGivesErrorAndNoFile) {
     ConnectionSettings.connectionType = 2;
     ConnectionSettings.proxyServer = "127.0.0.1";
-    ConnectionSettings.proxyPort = std::to_string(freePort());
+    ConnectionSettings.proxyPort = std::to_string(qvtest::freePort());
     SetupDialog dialog(frame);
     qvtest::runModal(dialog, [&] { checkNetwork(dialog); });
     EXPECT_FALSE(resultShown);
@@ -173,7 +120,7 @@ TEST_F(ProxyTestTest, ValuesOnScreenAreTestedAndCancelStillDiscardsThem) {
     // The stored settings lead nowhere; the typed ones reach the fake.
     ConnectionSettings.connectionType = 2;
     ConnectionSettings.proxyServer = "127.0.0.1";
-    ConnectionSettings.proxyPort = std::to_string(freePort());
+    ConnectionSettings.proxyPort = std::to_string(qvtest::freePort());
     const ConnectionSettingsRecord before = ConnectionSettings;
     SetupDialog dialog(frame);
     const int answer = qvtest::runModal(dialog, [&] {
@@ -189,7 +136,7 @@ TEST_F(ProxyTestTest, ValuesOnScreenAreTestedAndCancelStillDiscardsThem) {
 }
 
 TEST_F(ProxyTestTest, RealProxyWithCredentials) {
-    Tinyproxy proxy(fake.port(), folder.path());
+    qvtest::Tinyproxy proxy(fake.port(), folder.path());
     ASSERT_TRUE(proxy.ok) << "tinyproxy did not start";
     ConnectionSettings.connectionType = 2;
     ConnectionSettings.proxyServer = "127.0.0.1";

@@ -27,20 +27,6 @@ struct Question {
     long style;
 };
 
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
 class UpdateFlowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { key = new updtest::SigningKey; }
@@ -170,7 +156,7 @@ TEST_F(UpdateFlowTest, CheckIsDueOnlyAfterSixtyDays) {
 }
 
 TEST_F(UpdateFlowTest, FailureKeepsLastCheckAndShowsABoxOnlyAfterTheUpdateCommand) {
-    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(closedPort())).c_str(), 1);
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
     storeLastCheck(61 * kDay);
     long stored = 0;
     ASSERT_TRUE(readLastCheck(&stored));

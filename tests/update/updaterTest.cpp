@@ -35,20 +35,6 @@ public:
     bool pending() const { return m_pendingEvents && !m_pendingEvents->IsEmpty(); }
 };
 
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
 std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
     wxDir dir(folder);
@@ -213,7 +199,7 @@ TEST_F(UpdaterTest, ExistingFileOfThatNameIsReplacedWhole) {
 }
 
 TEST_F(UpdaterTest, UnreachableHostIsAnError) {
-    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(closedPort())).c_str(), 1);
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
     EXPECT_EQ(UPDATE_ERROR, runOnce(false));
     EXPECT_EQ(UPDATE_ERROR, runOnce(true));
     EXPECT_FALSE(lastError.empty());

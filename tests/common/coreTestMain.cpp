@@ -1,5 +1,5 @@
-// The jobs' tests need the base library initialised (events are queued through the
-// application object) and the network library set up before any session exists.
+// main() of the tests that need no display: wxBase (its log and the application object that
+// queues events) and the network library are set up once, before any test or thread starts.
 #include "netInit.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     wxInitializer wx;
     if (!wx.IsOk() || !qvNetInit())
         return 2;
-    const int result = RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
     qvNetCleanup();
-    return result;
+    return rc;
 }
