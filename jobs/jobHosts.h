@@ -1,6 +1,8 @@
 // The remote hosts the jobs talk to, fixed in the program (plain HTTP, port 80).
 #pragma once
 
+#include <cstddef>
+
 namespace jobhosts {
 
 constexpr const char* kPatentPrimary = "patimg1.uspto.gov";
@@ -15,5 +17,9 @@ constexpr const char* kEspacenetSite = "worldwide.espacenet.com";
 // More pages than any document has: a larger count in an answer is not believed, since
 // the page list and the PDF's page tree are built for all pages before the first one.
 constexpr long kMaxPages = 100000;
+// Characters all page paths of one document may take together: far above any real document
+// (20000 pages of 100 characters are 2 Mi), while a small odd answer cannot make a job hold
+// gigabytes.
+constexpr size_t kMaxPageListCharacters = size_t(16) << 20;
 
 } // namespace jobhosts

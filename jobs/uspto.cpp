@@ -56,7 +56,8 @@ bool ParseUsPageList(wxInputStream& in, UsPageList& out, const std::function<boo
             out.embedPath = text.Left(end);
     }
 
-    if (out.numPages <= 0 || out.numPages > kMaxPages || out.embedPath.empty())
+    if (out.numPages <= 0 || out.numPages > kMaxPages || out.embedPath.empty() ||
+        out.embedPath.length() * static_cast<size_t>(out.numPages) > kMaxPageListCharacters)
         return true;
     const size_t at = out.embedPath.find(kPageNumMark);
     if (at == wxString::npos)
