@@ -3,7 +3,6 @@
 // http_proxy to the service over real sockets), and the PDFs checked by qpdf and poppler.
 #include "fixtures.h"
 #include "jobRecord.h"
-#include "netInit.h"
 #include "pct.h"
 #include "sampleDocuments.h"
 #include "testutil.h"
@@ -16,7 +15,6 @@
 #include <unistd.h>
 #include <wx/app.h>
 #include <wx/filefn.h>
-#include <wx/init.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -347,13 +345,3 @@ TEST_F(SampleService, EveryNumberGivesACompletePdf) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    wxInitializer wx;
-    if (!wx.IsOk() || !qvNetInit())
-        return 2;
-    const int result = RUN_ALL_TESTS();
-    qvNetCleanup();
-    return result;
-}
