@@ -4,6 +4,7 @@
 #include "fuzzCheck.h"
 
 #include "jobRecord.h"
+#include "opsNumber.h"
 #include "pct.h"
 #include "usNumber.h"
 #include "uspto.h"
@@ -33,6 +34,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wxString typed = wxString::FromUTF8(reinterpret_cast<const char*>(data), size);
     if (typed.empty() && size > 0)
         typed = qvfuzz::Bytes(data, size);
+
+    // The EPO source: a number it takes goes into a request path and a file name as it is.
+    const OpsNumber ops = MapOpsNumber(typed);
+    if (ops.ok) {
+        const wxString path = ops.InquiryPath();
+        for (wxUniChar c : path) {
+            const auto v = c.GetValue();
+            QV_FUZZ_CHECK((v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') ||
+                              (v >= 'a' && v <= 'z') || v == '/' || v == '.' || v == '-',
+                          "the inquiry path holds only path characters");
+        }
+        QV_FUZZ_CHECK(path.StartsWith("published-data/publication/") && path.EndsWith("/images"),
+                      "one inquiry path");
+        QV_FUZZ_CHECK(SafeFileName(ops.name + ".pdf") && DocidCharacters(ops.name),
+                      "the EPO file stays in the download folder");
+        QV_FUZZ_CHECK(ops.country.length() == 2 && !ops.number.empty() && ops.kind.length() <= 2,
+                      "country, number and kind");
+    }
 
     const wxString number = CleanNumber(typed);
     QV_FUZZ_CHECK(number.find(',') == wxString::npos && number.find(' ') == wxString::npos,

@@ -165,15 +165,42 @@ void EspacenetSeeds(qvfake::FakeService& fake) {
          Fetch(fake, ops, path, PctRetrievalEnvelope("EP.1000000.A1", "EPODOC", 9)));
 }
 
+// The recorded answer of the live service, and variants of it that the job must survive.
+void OpsInquirySeeds() {
+    const std::string recorded =
+        qvfix::readWholeFile(std::string(QV_OPS_RECORDED) + "/inquiry-WO2010050748A2.xml");
+    Save("ops_inquiry", "recorded-WO2010050748A2", recorded);
+    std::string twoResults = recorded;
+    const size_t begin = recorded.find("<ops:inquiry-result>");
+    const size_t end = recorded.find("</ops:inquiry-result>");
+    if (begin != std::string::npos && end != std::string::npos) {
+        std::string second = recorded.substr(begin, end + 21 - begin);
+        for (const char* from : {"/A2/", ">A2<"}) {
+            const std::string to = from[0] == '/' ? "/B1/" : ">B1<";
+            for (size_t at = second.find(from); at != std::string::npos; at = second.find(from))
+                second.replace(at, 4, to);
+        }
+        twoResults.insert(end + 21, second);
+    }
+    Save("ops_inquiry", "two-results", twoResults);
+    Save("ops_inquiry", "not-found",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<fault "
+         "xmlns=\"http://ops.epo.org\">\n    <code>SERVER.EntityNotFound</code>\n    "
+         "<message>No results found</message>\n</fault>\n");
+}
+
 void NumberSeeds() {
     // The forms the recognition and classification tests type.
-    const char* typed[] = {"5,123,456",  "0005123456", "20020000001", "D0365123",   "d365123",
-                           "PP012835",   "RE035136",   "RE35136A",    "T0106201",   "H0001520",
-                           "AI000318",   "X0000001",   "9/836917",    "09/836,917", "09\\836917",
-                           "/836917",    "EP15",       "ep15",        "DE1234567",  "WO2004/012345",
-                           "0",          "abc",        "5123456B1",   "HK1234",     "12abc",
-                           "EP15\"/><X", "100%s%n",    "-5",          "+0",         "123456789012",
-                           "ÉP12 3",     "08/123456"};
+    const char* typed[] = {"5,123,456",   "0005123456",    "20020000001",      "D0365123",
+                           "d365123",     "PP012835",      "RE035136",         "RE35136A",
+                           "T0106201",    "H0001520",      "AI000318",         "X0000001",
+                           "9/836917",    "09/836,917",    "09\\836917",       "/836917",
+                           "EP15",        "ep15",          "DE1234567",        "WO2004/012345",
+                           "0",           "abc",           "5123456B1",        "HK1234",
+                           "12abc",       "EP15\"/><X",    "100%s%n",          "-5",
+                           "+0",          "123456789012",  "ÉP12 3",           "08/123456",
+                           "EP1000000B1", "EP 1000000.A3", "US2002/0000001A1", "USRE35136E",
+                           "d365123S"};
     int n = 0;
     for (const char* t : typed)
         Save("numbers", wxString::Format("typed-%02d", ++n).ToStdString(), t);
@@ -200,6 +227,7 @@ int main(int argc, char** argv) {
         UsptoSeeds(fake);
         EspacenetSeeds(fake);
         NumberSeeds();
+        OpsInquirySeeds();
     }
     qvNetCleanup();
     return g_failures == 0 ? 0 : 1;
