@@ -18,7 +18,8 @@ public:
     // path: final full path of the PDF. Writes the front matter (header, catalog,
     // document information, page tree) to a temporary file beside it.
     pdfWriter(wxString path, int pageCount);
-    // Finishes and renames the file when all pages were added; removes it otherwise.
+    // Removes the temporary file unless Close() put it in place (finishing it first when all
+    // pages were added, for callers that never call Close).
     ~pdfWriter();
     pdfWriter(const pdfWriter&) = delete;
     pdfWriter& operator=(const pdfWriter&) = delete;
@@ -31,6 +32,11 @@ public:
     // request leaves m_message unchanged (the reason is the session's GetError()).
     bool AddPageFromServer(httpSession& session, wxString path);
 
+    // Finishes the file, makes it reach the disk and renames it to its final name. False,
+    // with m_message saying why, when any page is missing or any of those steps failed;
+    // then nothing is left under the final name by this writer. Call once, after the last page.
+    bool Close();
+
     bool m_ok;
     wxString m_message;
 
@@ -42,7 +48,7 @@ private:
     bool Check(const wxString& message); // flushes; on a failed write sets m_message
     void BeginObject();                  // records the offset of the next object
     bool FailPage(const wxString& message, size_t pageStart, wxFileOffset filePos);
-    void Finish();
+    bool Finish();
 
     pdfFileStream* m_file;
     int m_imageNumber;
