@@ -151,12 +151,14 @@ double opsPacer::Allowance(OpsService service) {
     return AllowanceLocked(m_state[static_cast<int>(service)], Clock::now());
 }
 
-std::chrono::milliseconds opsPacer::Turn(OpsService service) {
+std::chrono::milliseconds opsPacer::Turn(OpsService service, bool* suspended) {
     std::lock_guard<std::mutex> lock(m_mutex);
     State& s = m_state[static_cast<int>(service)];
     const Clock::time_point now = Clock::now();
     const double allowance = AllowanceLocked(s, now);
     Clock::time_point at = now;
+    if (suspended)
+        *suspended = s.suspendedUntil > now;
     if (s.suspendedUntil > at)
         at = s.suspendedUntil;
     // Evenly spread: a burst at the start of a minute is what turns a light black.

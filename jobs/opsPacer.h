@@ -39,8 +39,8 @@ public:
 
     // How long a request to the service must wait before it may go (0: it goes now, and is
     // counted as sent). Callers sleep (in slices, so that they can be cancelled) and ask
-    // again.
-    std::chrono::milliseconds Turn(OpsService service);
+    // again. suspended, if given, tells whether the wait is one the service asked for.
+    std::chrono::milliseconds Turn(OpsService service, bool* suspended = nullptr);
     // What an answer said: its X-Throttling-Control value ("" when missing), about every
     // service it names.
     void Observe(const std::string& throttlingHeader);

@@ -5,8 +5,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 namespace {
 
@@ -51,11 +57,38 @@ struct transfer {
     size_t maxBody = 0;
     const std::function<bool()>* shouldStop = nullptr;
     std::chrono::steady_clock::time_point nextPoll;
+    // Header lines of the answer, for the requests that read them (null: not kept).
+    std::vector<std::pair<std::string, std::string>>* headers = nullptr;
 };
 
+// Header fields kept of one answer: more would be no answer of a service we talk to.
+const size_t kMaxHeaderFields = 200;
+
+std::string Trimmed(const std::string& text) {
+    size_t a = 0, b = text.size();
+    while (a < b && (text[a] == ' ' || text[a] == '\t'))
+        ++a;
+    while (b > a && (text[b - 1] == ' ' || text[b - 1] == '\t' || text[b - 1] == '\r' ||
+                     text[b - 1] == '\n'))
+        --b;
+    return text.substr(a, b - a);
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
-    static_cast<transfer*>(user)->answered = true;
-    (void)data;
+    transfer* t = static_cast<transfer*>(user);
+    t->answered = true;
+    if (t->headers) {
+        const std::string line(data, size * count);
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            // A new status line (after a 100 Continue or a redirect): a new set of fields.
+            t->headers->clear();
+        } else {
+            const size_t colon = line.find(':');
+            if (colon != std::string::npos && colon > 0 && t->headers->size() < kMaxHeaderFields)
+                t->headers->emplace_back(Trimmed(line.substr(0, colon)),
+                                         Trimmed(line.substr(colon + 1)));
+        }
+    }
     return size * count;
 }
 
@@ -321,4 +354,161 @@ wxInputStream* httpSession::Request(const wxString& path) {
         return nullptr;
     }
     return new bodyStream(std::move(t.body));
+}
+
+std::string httpAnswer::Header(const std::string& name) const {
+    std::string joined;
+    for (const auto& h : headers) {
+        if (h.first.size() != name.size() ||
+            !std::equal(h.first.begin(), h.first.end(), name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            }))
+            continue;
+        if (!joined.empty())
+            joined += ", ";
+        joined += h.second;
+    }
+    return joined;
+}
+
+namespace {
+
+// Adds the certificates of an extra bundle to those OpenSSL trusts already: a network that
+// inspects TLS has its own CA, which the system's store does not hold.
+CURLcode addExtraCertificates(CURL*, void* sslContext, void* user) {
+    const std::string* path = static_cast<const std::string*>(user);
+    if (!path || path->empty())
+        return CURLE_OK;
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    // A bundle that cannot be read adds nothing; verification then fails with its own text.
+    if (store)
+        X509_STORE_load_file(store, path->c_str());
+    return CURLE_OK;
+}
+
+} // namespace
+
+bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& headers,
+                           const std::string& body, httpAnswer& answer) {
+    answer = httpAnswer();
+    if (!m_curl) {
+        m_error = "Not Connected";
+        return false;
+    }
+    if (!m_extraCaRead) {
+        // As the curl tool does: CURL_CA_BUNDLE first, then OpenSSL's own SSL_CERT_FILE.
+        m_extraCaRead = true;
+        for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+            const char* value = std::getenv(name);
+            if (value && *value) {
+                m_extraCa = value;
+                break;
+            }
+        }
+    }
+
+    const std::string target = toBytes(url);
+    curl_slist* list = nullptr;
+    for (const std::string& line : headers) {
+        // A line break would start another header: such a line is not sent at all.
+        if (line.find_first_of("\r\n") != std::string::npos) {
+            curl_slist_free_all(list);
+            m_error = "Error requesting " + url;
+            return false;
+        }
+        curl_slist* next = curl_slist_append(list, line.c_str());
+        if (!next) {
+            curl_slist_free_all(list);
+            m_error = "Error requesting " + url;
+            return false;
+        }
+        list = next;
+    }
+    list = curl_slist_append(list, "Expect:");
+    if (!list || curl_easy_setopt(m_curl, CURLOPT_URL, target.c_str()) != CURLE_OK) {
+        curl_slist_free_all(list);
+        m_error = "Error requesting " + url;
+        return false;
+    }
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list);
+    // Only HTTPS, verified against the system's store and the extra bundle; never switched off.
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION,
+                     m_extraCa.empty() ? static_cast<curl_ssl_ctx_callback>(nullptr)
+                                       : addExtraCertificates);
+    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_DATA, &m_extraCa);
+    // The tunnel's own answer ("200 Connection established") is not the service's.
+    curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (body.empty()) {
+        curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.data());
+    }
+
+    if (m_proxyAccess == 3) {
+        // Through the user's proxy, as a CONNECT tunnel; names without a dot stay local.
+        wxString host = url.AfterFirst('/').AfterFirst('/').BeforeFirst('/').BeforeFirst(':');
+        const bool local = host.Find('.') == wxNOT_FOUND;
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
+        if (!m_proxyUser.empty())
+            curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, toBytes(m_proxyUser).c_str());
+        if (!m_proxyPass.empty())
+            curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, toBytes(m_proxyPass).c_str());
+    } else if (m_proxyAccess == 1) {
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+    }
+    // Otherwise libcurl follows https_proxy / HTTPS_PROXY and no_proxy, as the curl tool does.
+
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? kLowestSpeed : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
+
+    transfer t;
+    t.curl = m_curl;
+    t.shouldStop = &m_shouldStop;
+    t.maxBody = m_maxBody;
+    t.headers = &answer.headers;
+    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
+
+    const CURLcode rc = curl_easy_perform(m_curl);
+    // Nothing of this exchange may be touched by libcurl after it returns; the plain requests
+    // of this session set their own again.
+    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION, static_cast<curl_ssl_ctx_callback>(nullptr));
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
+    curl_slist_free_all(list);
+
+    long code = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+    if (t.tooLarge) {
+        m_error.Printf("Answer too large (more than %zu bytes)", m_maxBody);
+        return false;
+    }
+    if (rc != CURLE_OK) {
+        // Texts of libcurl name the failure (certificate, proxy, time-out) but never a header.
+        if (rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE ||
+            rc == CURLE_SSL_CONNECT_ERROR)
+            m_error.Printf("Secure Connection Failed (%s)", curl_easy_strerror(rc));
+        else if (!t.answered || code <= 0)
+            m_error = "Error sending request";
+        else
+            m_error.Printf("Error %u reading the answer", unsigned(rc));
+        return false;
+    }
+    if (code <= 0) {
+        m_error = "Error sending request";
+        return false;
+    }
+    m_status = static_cast<uint32_t>(code);
+    answer.status = code;
+    answer.body = std::move(t.body);
+    return true;
 }

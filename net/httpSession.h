@@ -11,8 +11,22 @@
 #include <cstdint>
 #include <functional>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 typedef void CURL;
 struct curl_slist;
+
+// The whole answer of an Exchange.
+struct httpAnswer {
+    long status = 0;
+    std::vector<std::pair<std::string, std::string>> headers; // in arrival order
+    std::string body;
+    // Every value of the named field (any case), joined with ", " as HTTP joins repeated
+    // fields; "" when absent.
+    std::string Header(const std::string& name) const;
+};
 
 class httpSession {
 public:
@@ -31,6 +45,15 @@ public:
     // GET (m_postData empty) or POST of path on the connected host. Returns a new stream
     // holding the whole body, owned by the caller, or null with the reason in GetError().
     wxInputStream* Request(const wxString& path);
+    // One HTTPS request to url ("https://host/path?query"): GET when body is empty, else
+    // POST of body. headers are the complete extra lines ("Authorization: ...",
+    // "Accept: ..."); the fixed header block of Request is not sent. The certificate is
+    // verified against the system's store plus the bundle named by CURL_CA_BUNDLE or
+    // SSL_CERT_FILE. The proxy: the one of type 2 as a CONNECT tunnel, else https_proxy /
+    // HTTPS_PROXY from the environment. Any status is an answer (true); false when none came,
+    // with the reason in GetError(), which never holds a header.
+    bool Exchange(const wxString& url, const std::vector<std::string>& headers,
+                  const std::string& body, httpAnswer& answer);
     // Appends one line to the extra header block (always true).
     bool AddHeader(const wxString& line);
     wxString GetError() const { return m_error; }
@@ -70,6 +93,8 @@ private:
     long m_connectTimeout;
     long m_stallTimeout;
     size_t m_maxBody;
+    std::string m_extraCa; // extra CA bundle of the environment, read at the first Exchange
+    bool m_extraCaRead = false;
     std::function<bool()> m_shouldStop;
     curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
     wxString m_headerListFor; // the m_headers text that m_headerList was built from

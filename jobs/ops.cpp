@@ -1,0 +1,325 @@
+#include "ops.h"
+
+#include "httpSession.h"
+#include "pdfWriter.h"
+
+#include <wx/mstream.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+const char kUserAgent[] = "Quorvane (EPO OPS 3.2 client)";
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The service answers 400 with this message (and an invalid_token challenge) when the
+// token expired or is unknown.
+bool InvalidToken(const httpAnswer& a) {
+    return a.status == 400 && (Contains(a.body, "invalid_access_token") ||
+                               Contains(a.Header("WWW-Authenticate"), "invalid_token"));
+}
+
+// The service's fault code ("SERVER.EntityNotFound"), empty when there is none.
+std::string FaultCode(const std::string& body) {
+    const size_t open = body.find("<code>");
+    if (open == std::string::npos)
+        return std::string();
+    const size_t close = body.find("</code>", open);
+    if (close == std::string::npos || close - open > 80)
+        return std::string();
+    return body.substr(open + 6, close - open - 6);
+}
+
+// A short reason for a failed answer, fit for a status text.
+wxString Reason(const httpAnswer& a) {
+    const std::string code = FaultCode(a.body);
+    bool plain = !code.empty();
+    for (char c : code)
+        plain = plain && (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_');
+    if (plain)
+        return wxString::Format("%ld %s", a.status, code.c_str());
+    return wxString::Format("Server Error %ld", a.status);
+}
+
+} // namespace
+
+long long OpsWeekQuotaUsedBytes() {
+    return opsPacer::Instance().WeekUsedBytes();
+}
+
+ops::ops(int id_, const JobInput& input, const OpsCredentials& key)
+    : ziv2ize(id_, input), m_key(key) {
+    number = input.number;
+}
+
+ops::~ops() {}
+
+bool ops::Pause(long long ms) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0LL, ms));
+    for (;;) {
+        if (TestDestroy())
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return true;
+        Sleep(static_cast<unsigned long>(std::min<long long>(left, 20)));
+    }
+}
+
+bool ops::HourlyCountdown() {
+    const long long minute = 60LL * GetCountdownStepMs();
+    for (int n = 10; n >= 1; --n) {
+        PostStatus(wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n));
+        if (!Pause(minute))
+            return false;
+    }
+    return true;
+}
+
+bool ops::WaitTurn(OpsService service) {
+    opsPacer& pacer = opsPacer::Instance();
+    long shown = -1;
+    for (;;) {
+        bool suspended = false;
+        const long long wait = pacer.Turn(service, &suspended).count();
+        if (wait == 0) {
+            if (shown >= 0 && !m_activity.empty())
+                PostStatus(m_activity);
+            return true;
+        }
+        if (suspended) {
+            // The service asked to wait (black light): the row counts the seconds down.
+            const long seconds = static_cast<long>((wait + 999) / 1000);
+            if (seconds != shown) {
+                shown = seconds;
+                PostStatus(m_page > 0
+                               ? wxString::Format("EPO Asks to Wait, Resuming Page %i in %lis",
+                                                  m_page, seconds)
+                               : wxString::Format("EPO Asks to Wait, Resuming in %lis", seconds));
+            }
+        }
+        if (!Pause(std::min<long long>(wait, 250)))
+            return false;
+    }
+}
+
+OpsTokenAnswer ops::FetchToken() {
+    httpAnswer a;
+    std::vector<std::string> headers = {"Authorization: " + OpsBasicAuthorization(m_key),
+                                        "Content-Type: application/x-www-form-urlencoded",
+                                        "Accept: application/json",
+                                        std::string("User-Agent: ") + kUserAgent};
+    session.SetMaxBodyBytes(kMaxTokenAnswer);
+    if (!session.Exchange(wxString(opshost::kBase) + opshost::kTokenPath, headers,
+                          "grant_type=client_credentials", a)) {
+        OpsTokenAnswer failed;
+        failed.error = session.GetError();
+        return failed;
+    }
+    opsPacer::Instance().Observe(a.Header("X-Throttling-Control"));
+    opsPacer::Instance().NoteWeekUsed(a.Header("X-RegisteredQuotaPerWeek-Used"));
+    return ReadOpsTokenAnswer(a.status, a.Header("X-Rejection-Reason"), a.body);
+}
+
+ops::Outcome ops::Token(std::string& token) {
+    for (;;) {
+        wxString error;
+        const opsTokens::Result r = opsTokens::Instance().Get(
+            m_key, [this] { return FetchToken(); }, [this] { return TestDestroy(); }, token, error);
+        if (r == opsTokens::Result::Ok)
+            return Outcome::Answer;
+        if (r == opsTokens::Result::Cancelled || TestDestroy())
+            return Outcome::Cancelled;
+        if (r == opsTokens::Result::Refused) {
+            PostStatus("EPO Refused the Key! Check the Consumer Key and Secret in Setup");
+            return Outcome::Final;
+        }
+        const bool waited = Countdown([&error](int n) {
+            return wxString::Format("Error %s Getting EPO Access Reconnecting in %is", error, n);
+        });
+        if (!waited)
+            return Outcome::Cancelled;
+    }
+}
+
+ops::Outcome ops::Call(OpsService service, const wxString& path, const char* accept,
+                       httpAnswer& answer) {
+    bool renewed = false;
+    for (;;) {
+        if (!WaitTurn(service))
+            return Outcome::Cancelled;
+        std::string token;
+        const Outcome got = Token(token);
+        if (got != Outcome::Answer)
+            return got;
+        if (TestDestroy())
+            return Outcome::Cancelled;
+
+        answer = httpAnswer();
+        const std::vector<std::string> headers = {"Authorization: Bearer " + token,
+                                                  std::string("Accept: ") + accept,
+                                                  std::string("User-Agent: ") + kUserAgent};
+        session.SetMaxBodyBytes(service == OpsService::Images ? kMaxPageAnswer : kMaxInquiryAnswer);
+        if (!session.Exchange(wxString(opshost::kBase) + opshost::kRestPath + path, headers,
+                              std::string(), answer)) {
+            if (TestDestroy())
+                return Outcome::Cancelled;
+            answer.status = 0;
+            m_lastError = session.GetError();
+            m_lastError.Trim();
+            return Outcome::Answer;
+        }
+        opsPacer& pacer = opsPacer::Instance();
+        pacer.Observe(answer.Header("X-Throttling-Control"));
+        pacer.NoteWeekUsed(answer.Header("X-RegisteredQuotaPerWeek-Used"));
+
+        if (InvalidToken(answer) && !renewed) {
+            // Expired or unknown: a new token, and the same request once more.
+            renewed = true;
+            opsTokens::Instance().Rejected(m_key, token);
+            continue;
+        }
+        if (answer.status == 403) {
+            const std::string reason = answer.Header("X-Rejection-Reason");
+            if (Contains(reason, "RegisteredQuotaPerWeek")) {
+                PostStatus("EPO Weekly Quota Used Up! Try Again Next Week");
+                return Outcome::Final;
+            }
+            if (Contains(reason, "ThrottlingControlQuota")) {
+                pacer.Suspend(service, std::chrono::milliseconds(
+                                           ParseRetryAfterMs(answer.Header("Retry-After"))));
+                continue;
+            }
+            if (Contains(reason, "QuotaPer")) { // hourly, and the anonymous ones
+                if (!HourlyCountdown())
+                    return Outcome::Cancelled;
+                if (!m_activity.empty())
+                    PostStatus(m_activity);
+                continue;
+            }
+        }
+        if (answer.status != 200)
+            m_lastError = Reason(answer);
+        return Outcome::Answer;
+    }
+}
+
+bool ops::FetchInquiry(OpsInstance& chosen) {
+    const wxString path = m_number.InquiryPath();
+    for (;;) {
+        httpAnswer answer;
+        const Outcome o = Call(OpsService::Retrieval, path, "application/xml", answer);
+        if (o != Outcome::Answer)
+            return false;
+        if (answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound") {
+            PostStatus("Not Found!");
+            return false;
+        }
+        std::vector<OpsInstance> instances;
+        if (answer.status == 200) {
+            if (ParseOpsInquiry(answer.body, instances)) {
+                const int at = ChooseOpsInstance(instances, m_number.kind);
+                if (at < 0) {
+                    PostStatus("Not Found!");
+                    return false;
+                }
+                chosen = instances[at];
+                return true;
+            }
+            m_lastError = "Unreadable Answer";
+        }
+        if (TestDestroy())
+            return false;
+        const bool waited = Countdown([this](int n) {
+            return wxString::Format("Error %s Downloading Page List Reconnecting in %is",
+                                    m_lastError, n);
+        });
+        if (!waited)
+            return false;
+    }
+}
+
+bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
+    const int count = static_cast<int>(doc.pages);
+    for (int i = 1; i <= count; ++i) {
+        m_page = i;
+        for (;;) {
+            if (TestDestroy())
+                return false;
+            m_activity = wxString::Format("Downloading %s page %i of %i", m_shown, i, count);
+            PostStatus(m_activity);
+            httpAnswer answer;
+            const Outcome o =
+                Call(OpsService::Images, wxString::Format("%s.tiff?Range=%i", doc.link, i),
+                     "application/tiff", answer);
+            if (o != Outcome::Answer)
+                return false;
+            if (answer.status == 200) {
+                // The bytes decide what the page is, not the Content-Type.
+                wxMemoryInputStream in(answer.body.data(), answer.body.size());
+                if (writer.AddPage(in))
+                    break;
+                if (!writer.m_ok) {
+                    PostStatus(
+                        wxString::Format("%s Error Downloading page %d", writer.m_message, i));
+                    return false;
+                }
+                m_lastError = writer.m_message;
+            }
+            if (TestDestroy())
+                return false;
+            const bool waited = Countdown(
+                [this](int n) {
+                    return wxString::Format("Error %s Downloading Page Reconnecting in %is",
+                                            m_lastError, n);
+                },
+                false);
+            if (!waited)
+                return false;
+        }
+    }
+    return true;
+}
+
+wxThread::ExitCode ops::Entry() {
+    if (!session.m_ok) {
+        PostStatus("Error Initializing WinInet!");
+        return 0;
+    }
+    m_number = MapOpsNumber(number);
+    if (!m_number.ok) {
+        PostStatus("Unknown Patent/Application Format");
+        return 0;
+    }
+    PostStatus("Downloading from ops.epo.org");
+    if (PreviouslyDownloaded(m_number.name + ".pdf"))
+        return 0;
+    if (TestDestroy())
+        return 0;
+
+    OpsInstance doc;
+    if (!FetchInquiry(doc))
+        return 0;
+    // The publication taken, as the user sees it in the row.
+    m_shown = doc.kind.empty() ? m_number.Display()
+                               : m_number.country + " " + m_number.number + " " + doc.kind;
+    if (TestDestroy())
+        return 0;
+
+    pdfWriter writer(output.GetFullPath(), static_cast<int>(doc.pages));
+    if (!writer.m_ok) {
+        PostStatus("Error Opening PDF");
+        return 0;
+    }
+    if (!AddPages(writer, doc))
+        return 0; // the writer, going out of scope, removes the incomplete file
+    FinishPdf(writer);
+    return 0;
+}

@@ -1,0 +1,73 @@
+// The EPO job: any publication the EPO's Open Patent Services hold (EP, WO, US and most
+// other offices), fetched page by page over HTTPS with the user's key.
+#pragma once
+
+#include "opsInquiry.h"
+#include "opsNumber.h"
+#include "opsPacer.h"
+#include "opsToken.h"
+#include "ziv2ize.h"
+
+#include <string>
+
+class pdfWriter;
+struct httpAnswer;
+
+namespace opshost {
+// Where the service lives; tests and the sample service reach the same name through a proxy.
+constexpr const char* kBase = "https://ops.epo.org/3.2/";
+constexpr const char* kTokenPath = "auth/accesstoken";
+constexpr const char* kRestPath = "rest-services/";
+} // namespace opshost
+
+// The bytes of the week's quota the service reported last (any job, any key), -1 before any
+// answer: what the program shows as "EPO: 1.2 GB of 4 GB this week".
+long long OpsWeekQuotaUsedBytes();
+// The free tier's weekly allowance, for that display.
+constexpr long long kOpsWeekQuotaBytes = 4LL * 1000 * 1000 * 1000;
+
+class ops : public ziv2ize {
+public:
+    ops(int id, const JobInput& input, const OpsCredentials& key);
+    ~ops() override;
+
+    // Ceilings of the answers: far above the largest real one (an inquiry is a few kB, a
+    // page 30 to 300 kB, a token answer under 1 kB).
+    static constexpr size_t kMaxInquiryAnswer = kMaxOpsInquiryBytes;
+    static constexpr size_t kMaxPageAnswer = size_t(16) << 20;
+    static constexpr size_t kMaxTokenAnswer = size_t(64) << 10;
+
+protected:
+    ExitCode Entry() override;
+
+private:
+    // How one request to the service ended.
+    enum class Outcome {
+        Answer,    // an answer is in `answer` (any status), or none came (status 0)
+        Final,     // the job ends; its status is posted
+        Cancelled, // the job was told to stop
+    };
+    // One GET of a path under rest-services/: waits for its turn, carries the token,
+    // renews a rejected token once and replays, waits out a black light and the hourly
+    // quota, and ends the job on a refused key or the weekly quota.
+    Outcome Call(OpsService service, const wxString& path, const char* accept, httpAnswer& answer);
+    // A token for the key; posts the final status when the key is refused.
+    Outcome Token(std::string& token);
+    OpsTokenAnswer FetchToken();
+    // Waits for the pacer's turn; a suspended service shows its countdown.
+    bool WaitTurn(OpsService service);
+    // Sleeps ms in slices; false when cancelled.
+    bool Pause(long long ms);
+    // Ten steps of a minute each (of the countdown's time scale), with their status.
+    bool HourlyCountdown();
+
+    bool FetchInquiry(OpsInstance& chosen);
+    bool AddPages(pdfWriter& writer, const OpsInstance& doc);
+
+    const OpsCredentials m_key;
+    OpsNumber m_number;
+    wxString m_shown;     // "EP 1000000 B1": the publication taken, as the row shows it
+    int m_page = 0;       // the page being fetched, 0 before the pages
+    wxString m_lastError; // of the last failed request, for the countdown text
+    wxString m_activity;  // what the row showed before a wait, shown again after it
+};
