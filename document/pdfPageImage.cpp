@@ -131,11 +131,7 @@ bool ReadDrawing(QPDFPageObjectHelper& page, bool& inlineImage, wxString& text) 
     }
 }
 
-CcittExtraction Extract(const std::string& pdf, CcittImage& out, wxString& error) {
-    QPDF qpdf;
-    qpdf.setSuppressWarnings(true);
-    // Hostile bytes: no reconstruction of a broken file, which can take long on garbage.
-    qpdf.setAttemptRecovery(false);
+CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxString& error) {
     qpdf.processMemoryFile("page PDF", pdf.data(), pdf.size());
 
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(qpdf).getAllPages();
@@ -226,9 +222,6 @@ CcittExtraction Extract(const std::string& pdf, CcittImage& out, wxString& error
     std::shared_ptr<Buffer> raw = image.getRawStreamData();
     if (!raw || raw->getSize() == 0)
         return Refuse(CcittExtraction::Unsuitable, "Page PDF image is empty", out, error);
-    // A repaired file (a wrong stream length found out, say) is not passed on as it is.
-    if (qpdf.anyWarnings())
-        return Refuse(CcittExtraction::Unreadable, "Page PDF is damaged", out, error);
     found.data.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
     out = std::move(found);
     error.clear();
@@ -242,7 +235,16 @@ CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxStr
         return Refuse(CcittExtraction::Unsuitable, "Page PDF is larger than 16 MB", out, error);
     // libqpdf reports what it cannot read by exceptions; none leaves this function.
     try {
-        return Extract(pdf, out, error);
+        QPDF qpdf;
+        qpdf.setSuppressWarnings(true);
+        // Hostile bytes: no reconstruction of a broken file, which can take long on garbage.
+        qpdf.setAttemptRecovery(false);
+        const CcittExtraction result = Extract(qpdf, pdf, out, error);
+        // What qpdf read past with a warning (an object it could not parse, a wrong stream
+        // length) may be what the verdict rests on: such a file is not used as it is.
+        if (qpdf.anyWarnings())
+            return Refuse(CcittExtraction::Unreadable, "Page PDF is damaged", out, error);
+        return result;
     } catch (std::exception& e) {
         return Refuse(CcittExtraction::Unreadable,
                       "Page PDF cannot be read: " + wxString::FromUTF8(e.what()), out, error);
