@@ -52,17 +52,6 @@ wxEvtHandler* mainFrameAsTarget() {
     return TheMainFrame();
 }
 
-// Copied by a job when it opens a session with the user's settings; the record is only
-// changed while the modal setup dialog is open.
-JobConnectionSettings userConnectionSettings() {
-    JobConnectionSettings s;
-    s.connectionType = ConnectionSettings.connectionType;
-    s.proxyServer = ConnectionSettings.proxyServer;
-    s.proxyPort = ConnectionSettings.proxyPort;
-    s.proxyUser = ConnectionSettings.proxyUser;
-    s.proxyPass = ConnectionSettings.proxyPass;
-    return s;
-}
 } // namespace
 
 // clang-format off
@@ -111,7 +100,6 @@ wxEND_EVENT_TABLE()
     BuildControls();
     g_mainFrame.store(this);
     SetJobEventTarget(&mainFrameAsTarget);
-    SetUserConnectionSettings(&userConnectionSettings);
     StartupSteps();
 }
 

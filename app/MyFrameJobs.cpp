@@ -4,6 +4,7 @@
 
 #include "jobRecord.h"
 #include "pct.h"
+#include "settings.h"
 #include "uspto.h"
 
 #include <wx/log.h>
@@ -66,11 +67,14 @@ void MyFrame::OnDownload(wxCommandEvent&) {
 }
 
 void MyFrame::StartJob(JobRecord& record) {
+    // The download folder is the working folder; the job keeps its absolute path, so a
+    // later change of folder in Setup does not move a running download.
+    const JobInput input(record.number, ConnectionSettings, wxGetCwd());
     ziv2ize* job = nullptr;
     if (record.kind == kUsptoJob)
-        job = new uspto(record.id, record.number);
+        job = new uspto(record.id, input);
     else
-        job = new pct(record.id, record.number);
+        job = new pct(record.id, input);
     record.job = job;
     if (job->Create() != wxTHREAD_NO_ERROR || job->Run() != wxTHREAD_NO_ERROR) {
         // A job that cannot run must not hold a running place forever.

@@ -54,7 +54,7 @@ void MyFrame::StartUpdater(bool download) {
         return;
     if (!download)
         SetStatusText("Checking for available updates...", 1);
-    updater* thread = new updater(download, this);
+    updater* thread = new updater(download, this, ConnectionSettings);
     if (thread->Create() != wxTHREAD_NO_ERROR || thread->Run() != wxTHREAD_NO_ERROR) {
         delete thread;
         SetStatusText("Error Updating!", 1);

@@ -25,12 +25,33 @@ wxString SettingsFilePath() {
     return base + "/Quorvane/Quorvane.conf";
 }
 
-std::unique_ptr<wxFileConfig> OpenSettings() {
+namespace {
+// A file or folder made looser by another tool is tightened: saving keeps a file's mode,
+// so a loose file would stay loose with the scrambled password in it.
+void Tighten(const wxString& path, mode_t mode) {
+    struct stat st;
+    const wxScopedCharBuffer name = path.fn_str();
+    if (::stat(name.data(), &st) == 0 && (st.st_mode & 07777) != mode)
+        ::chmod(name.data(), mode);
+}
+} // namespace
+
+void SettingsDeleter::operator()(wxFileConfig* config) const {
+    if (!config)
+        return;
+    config->Flush();
+    delete config;
+    Tighten(SettingsFilePath(), 0600);
+}
+
+SettingsPtr OpenSettings() {
     wxFileName file(SettingsFilePath());
     if (!file.DirExists())
         file.Mkdir(0700, wxPATH_MKDIR_FULL);
-    auto config = std::make_unique<wxFileConfig>("Quorvane", wxEmptyString, file.GetFullPath(),
-                                                 wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
+    Tighten(file.GetPath(), 0700);
+    Tighten(file.GetFullPath(), 0600);
+    SettingsPtr config(new wxFileConfig("Quorvane", wxEmptyString, file.GetFullPath(),
+                                        wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
     config->SetUmask(0077);
     return config;
 }
@@ -86,8 +107,11 @@ unsigned ReadMaxThreads(wxConfigBase& config) {
     long value = 3;
     if (config.HasEntry("max_threads"))
         config.Read("max_threads", &value, 3);
-    if (value == 0)
+    // Clamped as the Setup command clamps it: a negative value would become billions.
+    if (value < 1)
         value = 1;
+    if (value > 511)
+        value = 511;
     return static_cast<unsigned>(value);
 }
 

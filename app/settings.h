@@ -1,21 +1,15 @@
 // The per-user settings store and the process-wide connection settings.
 #pragma once
 
+#include "connectionSettings.h"
+
 #include <wx/fileconf.h>
 #include <wx/string.h>
 
 #include <memory>
 
-// The five connection values the setup dialog edits and the user-configured sessions use.
-// Written only on the GUI thread while no job can be reading it for a new session
-// (start-up, and the modal setup dialog); jobs copy it when they open a session.
-struct ConnectionSettingsRecord {
-    wxString proxyServer;
-    wxString proxyPort = "80";
-    wxString proxyUser;
-    wxString proxyPass; // clear text in memory, scrambled in the store
-    int connectionType = 0;
-};
+// The connection values the setup dialog edits. Written only on the GUI thread; a job gets
+// its own copy when it is made, so no other thread ever reads this record.
 extern ConnectionSettingsRecord ConnectionSettings;
 
 // Version of the running program and its string form "2.NN".
@@ -27,7 +21,12 @@ wxString SettingsFilePath();
 
 // Opens the store as a short-lived object; destroying it flushes the writes. The file and
 // its folder are created readable by the user only, since the file holds the proxy password.
-std::unique_ptr<wxFileConfig> OpenSettings();
+// Destroying the object writes the file and keeps it at mode 0600.
+struct SettingsDeleter {
+    void operator()(wxFileConfig* config) const;
+};
+using SettingsPtr = std::unique_ptr<wxFileConfig, SettingsDeleter>;
+SettingsPtr OpenSettings();
 
 // Turns the password between its stored and its clear form (the same operation both ways).
 void ScrambleProxyPass(wxString& pass);
@@ -40,8 +39,8 @@ struct WindowPlacement {
 // legacy proxyEnable/proxyType keys.
 WindowPlacement LoadStartupSettings(wxConfigBase& config);
 
-// Reads max_threads (3 when missing). A stored 0 would keep every job waiting forever,
-// so it is read as 1.
+// Reads max_threads (3 when missing), clamped to 1...511: a stored 0 would keep every job
+// waiting forever.
 unsigned ReadMaxThreads(wxConfigBase& config);
 
 // True when an automatic update check is due: lastCheck missing (it is written now) or

@@ -637,12 +637,29 @@ void pdfWriter::WriteOutline() {
     }
 }
 
-void pdfWriter::Finish() {
+bool pdfWriter::Close() {
+    if (!m_file) {
+        if (m_message.empty())
+            m_message = "Creating PDF";
+        return false;
+    }
+    if (!m_ok || m_pagesWritten != m_pageCount) {
+        if (m_message.empty())
+            m_message =
+                wxString::Format("Incomplete PDF (%d of %d pages)", m_pagesWritten, m_pageCount);
+        Finish();
+        return false;
+    }
+    return Finish();
+}
+
+bool pdfWriter::Finish() {
     if (!m_file) {
         // Nothing was created (page count 0, or the temporary file could not be opened).
-        return;
+        return false;
     }
     bool complete = m_file->IsOk() && m_ok && m_pagesWritten == m_pageCount;
+    const bool wanted = complete;
     if (complete) {
         if (!m_outline.empty())
             WriteOutline();
@@ -662,11 +679,22 @@ void pdfWriter::Finish() {
         Text(wxString::Format("startxref\n%lld\n", (long long)xref));
         Text("%%EOF");
         // Only a file that reached the disk whole may take the final name.
-        complete =
-            m_file->Commit() && ::rename(FsName(m_tempPath).c_str(), FsName(m_path).c_str()) == 0;
+        if (!m_file->Commit()) {
+            complete = false;
+            m_message = "Writing PDF to disk";
+        } else if (::rename(FsName(m_tempPath).c_str(), FsName(m_path).c_str()) != 0) {
+            // A folder under the final name, or the download folder removed meanwhile.
+            complete = false;
+            m_message =
+                wxString::Format("Renaming PDF to %s: %s", m_path, wxString(strerror(errno)));
+        }
     }
     delete m_file;
     m_file = nullptr;
-    if (!complete)
+    if (!complete) {
         ::unlink(FsName(m_tempPath).c_str());
+        if (wanted)
+            m_ok = false;
+    }
+    return complete;
 }

@@ -37,7 +37,8 @@ public:
     // section, in page order, each opening its start page. Without a subject or a section
     // within the pages, the file is exactly what the other constructor writes.
     pdfWriter(wxString path, int pageCount, const PdfDocumentInfo& info);
-    // Finishes and renames the file when all pages were added; removes it otherwise.
+    // Removes the temporary file unless Close() put it in place (finishing it first when all
+    // pages were added, for callers that never call Close).
     ~pdfWriter();
     pdfWriter(const pdfWriter&) = delete;
     pdfWriter& operator=(const pdfWriter&) = delete;
@@ -57,6 +58,11 @@ public:
     // one that is readable but not a single CCITT image on a single page clears it.
     bool AddPdfPage(wxInputStream& in);
 
+    // Finishes the file, makes it reach the disk and renames it to its final name. False,
+    // with m_message saying why, when any page is missing or any of those steps failed;
+    // then nothing is left under the final name by this writer. Call once, after the last page.
+    bool Close();
+
     bool m_ok;
     wxString m_message;
 
@@ -68,7 +74,7 @@ private:
     bool Check(const wxString& message); // flushes; on a failed write sets m_message
     void BeginObject();                  // records the offset of the next object
     bool FailPage(const wxString& message, size_t pageStart, wxFileOffset filePos);
-    void Finish();
+    bool Finish();
     void Begin(const wxString& path, int pageCount, const PdfDocumentInfo* info);
     // Writes page object, content and image of the next page; `decodeParms` is the text
     // inside the image's /DecodeParms, `writeData` copies the coded image and says whether

@@ -22,4 +22,14 @@ constexpr long kMaxPages = 100000;
 // gigabytes.
 constexpr size_t kMaxPageListCharacters = size_t(16) << 20;
 
+// The most an answer of each kind may hold once decoded; a larger one fails that request.
+// Each is far above the largest real answer: a Group 4 page of an A4 sheet at 400 dpi is
+// below 2 MB even for a page of noise, page lists and search pages are some kilobytes, a
+// SOAP inquiry some kilobytes and a SOAP page answer one page image.
+constexpr size_t kMaxPageAnswer = size_t(32) << 20;
+constexpr size_t kMaxPageListAnswer = size_t(4) << 20;
+constexpr size_t kMaxSearchAnswer = size_t(4) << 20;
+constexpr size_t kMaxSoapInquiryAnswer = size_t(4) << 20;
+constexpr size_t kMaxSoapPageAnswer = kMaxPageAnswer + (size_t(1) << 20);
+
 } // namespace jobhosts

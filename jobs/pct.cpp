@@ -6,7 +6,6 @@
 
 #include <wx/log.h>
 #include <wx/mstream.h>
-#include <wx/regex.h>
 
 #include <memory>
 
@@ -57,18 +56,48 @@ wxString PctRetrievalEnvelope(const wxString& docId, const wxString& system, uns
                     "&lt;/WORLDPATENTDATA&gt;&lt;/OpenPatentServices&gt;");
 }
 
+namespace {
+
+// The values of the first full-document instance on a line, found the way the pattern
+// SYSTEM=&quot;(.*)&quot; ID=&quot;(.*)&quot; NUMBER_OF_PAGES=&quot;(.*)&quot; DESC=&quot;
+// FullDocument&quot;&gt; would find them (each value as long as it can be), by plain
+// searches: linear in the line whatever it holds, and nothing that can fail or report.
+bool FindFullDocumentInstance(const wxString& line, wxString& system, wxString& docId,
+                              wxString& pages) {
+    static const wxString kStart = "&lt;DOCUMENT_PHYSICAL_INSTANCE SYSTEM=&quot;";
+    static const wxString kId = "&quot; ID=&quot;";
+    static const wxString kPages = "&quot; NUMBER_OF_PAGES=&quot;";
+    static const wxString kEnd = "&quot; DESC=&quot;FullDocument&quot;&gt;";
+    const size_t start = line.find(kStart);
+    if (start == wxString::npos)
+        return false;
+    const size_t from = start + kStart.length();
+    const size_t end = line.rfind(kEnd);
+    if (end == wxString::npos || end < from)
+        return false;
+    const size_t pagesAt = line.rfind(kPages, end);
+    if (pagesAt == wxString::npos || pagesAt < from || pagesAt + kPages.length() > end)
+        return false;
+    const size_t idAt = line.rfind(kId, pagesAt);
+    if (idAt == wxString::npos || idAt < from || idAt + kId.length() > pagesAt)
+        return false;
+    system = line.substr(from, idAt - from);
+    docId = line.substr(idAt + kId.length(), pagesAt - idAt - kId.length());
+    pages = line.substr(pagesAt + kPages.length(), end - pagesAt - kPages.length());
+    return true;
+}
+
+} // namespace
+
 bool ParsePctInquiryAnswer(wxInputStream& in, wxString& system, wxString& docId,
                            unsigned long& pageCount) {
-    wxRegEx instance("&lt;DOCUMENT_PHYSICAL_INSTANCE SYSTEM=&quot;(.*)&quot; ID=&quot;(.*)&quot; "
-                     "NUMBER_OF_PAGES=&quot;(.*)&quot; DESC=&quot;FullDocument&quot;&gt;");
     wxString line;
+    wxString pages;
     while (!jobtext::AtEnd(in)) {
         jobtext::ReadLine(in, line);
-        if (!instance.IsValid() || !instance.Matches(line))
+        if (!FindFullDocumentInstance(line, system, docId, pages))
             continue;
-        system = instance.GetMatch(line, 1);
-        docId = instance.GetMatch(line, 2);
-        pageCount = jobtext::LeadingULong(instance.GetMatch(line, 3));
+        pageCount = jobtext::LeadingULong(pages);
         return !docId.empty() && !system.empty() && pageCount != 0 &&
                pageCount <= static_cast<unsigned long>(kMaxPages);
     }
@@ -96,9 +125,8 @@ bool PositionAtPageImage(wxInputStream& in) {
     return !jobtext::AtEnd(in);
 }
 
-pct::pct(int id_, const wxString& number_)
-    : ziv2ize(id_), opsSession(0, "", "", "", ""), pageCount(0) {
-    number = number_;
+pct::pct(int id_, const JobInput& input)
+    : ziv2ize(id_, input), opsSession(input.connection), pageCount(0) {
     WatchSession(opsSession);
     if (opsSession.m_ok)
         opsSession.AddHeader(wxString("SOAPAction: \"") + kOps + kOpsPath + "\"");
@@ -132,11 +160,14 @@ wxThread::ExitCode pct::Entry() {
 
     {
         pdfWriter writer(output.GetFullPath(), static_cast<int>(pageCount));
+        if (!writer.m_ok) {
+            PostStatus("Error Opening PDF");
+            return 0;
+        }
         if (!AddPages(writer))
             return 0; // the writer, going out of scope, removes the incomplete file
-        PostStatus("Finished!");
-    } // the complete file is closed here, before anyone is told about it
-    PostPdfReady(output.GetFullPath());
+        FinishPdf(writer);
+    }
     return 0;
 }
 
@@ -161,8 +192,7 @@ bool pct::AddPages(pdfWriter& writer) {
             return false;
         }
         const bool waited = Countdown([this](int n) {
-            return wxString::Format("Error %s Downloading Tiff Reconnecting in %is",
-                                    opsSession.GetError(), n);
+            return wxString::Format("Error %s Downloading Tiff Reconnecting in %is", pageError, n);
         });
         if (!waited)
             return false;
@@ -176,6 +206,7 @@ bool pct::DocumentInquiry(const wxString& number_) {
     if (TestDestroy())
         return false;
     opsSession.m_postData = PctInquiryEnvelope(number_);
+    opsSession.SetMaxBodyBytes(kMaxSoapInquiryAnswer);
     std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
     while (!in) {
         const bool waited = Countdown(
@@ -193,14 +224,21 @@ bool pct::DocumentRetrieval(pdfWriter& writer, unsigned long p) {
     if (TestDestroy())
         return false;
     opsSession.m_postData = PctRetrievalEnvelope(docId, system, p);
+    opsSession.SetMaxBodyBytes(kMaxSoapPageAnswer);
+    pageError = opsSession.GetError();
     std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
+    pageError = opsSession.GetError();
     if (!in)
         return false;
     if (opsSession.m_status != 200)
         return false;
     if (!PositionAtPageImage(*in)) {
-        wxLogError("bad tiff");
+        // A worker never shows a box; the countdown's status names the failure.
+        pageError = "bad tiff";
         return false;
     }
-    return writer.AddPage(*in);
+    if (writer.AddPage(*in))
+        return true;
+    pageError = writer.m_message;
+    return false;
 }

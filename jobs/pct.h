@@ -27,7 +27,9 @@ bool PositionAtPageImage(wxInputStream& in);
 
 class pct : public ziv2ize {
 public:
-    pct(int id, const wxString& number);
+    pct(int id, const JobInput& input);
+    // Into the current folder with the default connection.
+    pct(int id, const wxString& number) : pct(id, JobInput(number)) {}
     ~pct() override;
 
     // Fills system, docId and pageCount from the service's inquiry answer.
@@ -42,6 +44,7 @@ protected:
     wxString system;
     wxString docId;
     unsigned long pageCount;
+    wxString pageError; // why the last page failed, for the countdown's status
 
 private:
     bool AddPages(pdfWriter& writer);

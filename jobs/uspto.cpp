@@ -36,7 +36,7 @@ bool ParseUsPageList(wxInputStream& in, UsPageList& out, const std::function<boo
             const size_t end = line.find(kNumPagesEnd);
             if (end != wxString::npos) {
                 out.numPages = jobtext::LeadingLong(line.Left(end));
-                out.listState = 0;
+                out.listState = PageListState::CountFound;
             }
         }
         at = line.find(kEmbedMark);
@@ -132,9 +132,8 @@ wxString ParseUsSearchAnswerText(const wxString& text) {
     return ParseUsSearchAnswer(in);
 }
 
-uspto::uspto(int id_, const wxString& number_) : ziv2ize(id_), numPages(0) {
-    number = number_;
-}
+uspto::uspto(int id_, const JobInput& input)
+    : ziv2ize(id_, input), numPages(0), listState(PageListState::CountFound) {}
 
 uspto::~uspto() {}
 
@@ -176,7 +175,7 @@ wxThread::ExitCode uspto::Entry() {
         if (!waited)
             return 0;
     }
-    if (listState == 2) {
+    if (listState == PageListState::NoCount) {
         PostStatus("Error Downloading Check Proxy");
         return 0;
     }
@@ -195,15 +194,15 @@ wxThread::ExitCode uspto::Entry() {
         }
         if (!AddPages(writer))
             return 0; // the writer, going out of scope, removes the incomplete file
-        PostStatus("Finished!");
-    } // the complete file is closed here, before anyone is told about it
-    PostPdfReady(output.GetFullPath());
+        FinishPdf(writer);
+    }
     return 0;
 }
 
 // True when every page is in the PDF, false when the job ends without it.
 bool uspto::AddPages(pdfWriter& writer) {
     const int count = static_cast<int>(pages.size());
+    session.SetMaxBodyBytes(kMaxPageAnswer);
     for (int i = 1; i <= count; ++i) {
         if (TestDestroy())
             return false;
@@ -233,7 +232,7 @@ bool uspto::AddPages(pdfWriter& writer) {
 }
 
 bool uspto::FetchPageList(const wxString& docid) {
-    listState = 0;
+    listState = PageListState::CountFound;
     numPages = 0;
     const UsLocation location = UsPageListLocation(docid);
     host = location.host;
@@ -241,25 +240,26 @@ bool uspto::FetchPageList(const wxString& docid) {
     if (TestDestroy())
         return false;
     if (!session.Connect(host)) {
-        listState = 1;
+        listState = PageListState::NoAnswer;
         lastError = "Connection Error" + session.GetError();
         return false;
     }
     if (TestDestroy())
         return false;
+    session.SetMaxBodyBytes(kMaxPageListAnswer);
     std::unique_ptr<wxInputStream> in(session.Request(location.path));
     if (!in) {
-        listState = 1;
+        listState = PageListState::NoAnswer;
         lastError = "Connection Error2";
         return false;
     }
     if (!in->IsOk()) {
-        listState = 1;
+        listState = PageListState::NoAnswer;
         lastError = "Connection Error3";
         return false;
     }
 
-    listState = 2;
+    listState = PageListState::NoCount;
     UsPageList list;
     if (!ParseUsPageList(*in, list, [this] { return TestDestroy(); }))
         return false;
@@ -274,11 +274,15 @@ wxString uspto::LookupPublicationNumber(const wxString& text) {
     if (TestDestroy())
         return wxString();
 
-    const JobConnectionSettings user = GetUserConnectionSettings();
-    httpSession search(user.connectionType, user.proxyServer, user.proxyPort, user.proxyUser,
-                       user.proxyPass);
+    httpSession search(connection);
     WatchSession(search);
-    while (!search.m_ok || !search.Connect(kSearch)) {
+    search.SetMaxBodyBytes(kMaxSearchAnswer);
+    if (!search.m_ok) {
+        // A session that could not be made will not be made by waiting either.
+        PostStatus(wxString::Format("Error %s", search.GetError()));
+        return wxString();
+    }
+    while (!search.Connect(kSearch)) {
         if (TestDestroy())
             return wxString();
         const bool waited = Countdown([&search](int n) {

@@ -11,10 +11,17 @@
 
 class pdfWriter;
 
+// How far a page-list request got.
+enum class PageListState : int {
+    CountFound = 0, // the answer was read and named its page count
+    NoAnswer = 1,   // no answer to read
+    NoCount = 2,    // an answer without a page count
+};
+
 // What a page-list answer says.
 struct UsPageList {
     long numPages = 0;
-    int listState = 2; // 0 the page count was found, 2 it was not
+    PageListState listState = PageListState::NoCount;
     wxString embedPath;
     std::vector<wxString> pages; // server paths, page 1 first
 };
@@ -41,7 +48,9 @@ wxString ParseUsSearchAnswerText(const wxString& text);
 
 class uspto : public ziv2ize {
 public:
-    uspto(int id, const wxString& number);
+    uspto(int id, const JobInput& input);
+    // Into the current folder with the default connection.
+    uspto(int id, const wxString& number) : uspto(id, JobInput(number)) {}
     ~uspto() override;
 
     // One attempt at the page list of docid: true when an answer was read to its end.
@@ -53,6 +62,7 @@ protected:
     ExitCode Entry() override;
 
     long numPages;
+    PageListState listState;
     std::vector<wxString> pages;
     wxString host;
     wxString lastError;

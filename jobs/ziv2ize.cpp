@@ -1,5 +1,7 @@
 #include "ziv2ize.h"
 
+#include "pdfWriter.h"
+
 #include <wx/filefn.h>
 
 #include <atomic>
@@ -12,7 +14,6 @@ wxDEFINE_EVENT(wxEVT_USPTO_PAGE, wxThreadEvent);
 namespace {
 
 std::atomic<JobEventTargetLookup> g_target{nullptr};
-std::atomic<JobConnectionSettingsLookup> g_userSettings{nullptr};
 std::atomic<int> g_stepMs{1000};
 std::atomic<long> g_connectTimeout{30};
 std::atomic<long> g_stallTimeout{60};
@@ -25,11 +26,10 @@ void Queue(const wxThreadEvent& event) {
         wxQueueEvent(target, event.Clone());
 }
 
-wxThreadEvent JobEvent(wxEventType type, int id, const wxString& text, ziv2ize* job) {
+wxThreadEvent JobEvent(wxEventType type, int id, const wxString& text) {
     wxThreadEvent event(type, -1);
     event.SetId(id);
     event.SetString(text);
-    event.SetPayload(job);
     return event;
 }
 
@@ -39,17 +39,15 @@ void SetJobEventTarget(JobEventTargetLookup lookup) {
     g_target = lookup;
 }
 
-void SetUserConnectionSettings(JobConnectionSettingsLookup lookup) {
-    g_userSettings = lookup;
-}
+JobInput::JobInput(const wxString& number_) : number(number_), folder(wxGetCwd()) {}
 
-JobConnectionSettings GetUserConnectionSettings() {
-    JobConnectionSettingsLookup lookup = g_userSettings.load();
-    return lookup ? lookup() : JobConnectionSettings();
-}
+JobInput::JobInput(const wxString& number_, const ConnectionSettingsRecord& connection_,
+                   const wxString& folder_)
+    : number(number_), connection(connection_), folder(folder_) {}
 
-ziv2ize::ziv2ize(int id_)
-    : wxThread(wxTHREAD_JOINABLE), session(0, "", "", "", ""), id(id_), listState(0) {
+ziv2ize::ziv2ize(int id_, const JobInput& input)
+    : wxThread(wxTHREAD_JOINABLE), connection(input.connection), folder(input.folder),
+      session(input.connection), number(input.number), id(id_) {
     WatchSession(session);
     PostStatus("Downloading");
 }
@@ -82,11 +80,11 @@ bool ziv2ize::Cancelled() {
 void ziv2ize::PostStatus(const wxString& text) {
     if (Cancelled())
         return;
-    Queue(JobEvent(wxEVT_JOB_STATUS, id, text, this));
+    Queue(JobEvent(wxEVT_JOB_STATUS, id, text));
 }
 
 void ziv2ize::PostPdfReady(const wxString& path) {
-    Queue(JobEvent(wxEVT_JOB_PDF_READY, id, path, this));
+    Queue(JobEvent(wxEVT_JOB_PDF_READY, id, path));
 }
 
 void ziv2ize::PostUsptoPage() {
@@ -96,7 +94,7 @@ void ziv2ize::PostUsptoPage() {
 void ziv2ize::OnExit() {
     if (Cancelled())
         return;
-    Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath(), this));
+    Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath()));
 }
 
 bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst) {
@@ -120,11 +118,26 @@ bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFir
 }
 
 bool ziv2ize::PreviouslyDownloaded(const wxString& name) {
-    output = wxFileName(name);
+    output = wxFileName(folder, name);
     output.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
-    if (!wxFileExists(output.GetFullPath()))
+    const wxString path = output.GetFullPath();
+    if (wxDirExists(path)) {
+        PostStatus(wxString::Format("Error Writing PDF %s is a folder", path));
+        return true;
+    }
+    if (!wxFileExists(path))
         return false;
     PostStatus("Previously Downloaded!");
+    PostPdfReady(path);
+    return true;
+}
+
+bool ziv2ize::FinishPdf(pdfWriter& writer) {
+    if (!writer.Close()) {
+        PostStatus("Error Writing PDF " + writer.m_message);
+        return false;
+    }
+    PostStatus("Finished!");
     PostPdfReady(output.GetFullPath());
     return true;
 }

@@ -12,7 +12,6 @@
 #include <functional>
 
 // Events a job posts. Id: the job id (wxEVT_USPTO_PAGE: -1). String: status text, PDF path.
-// Payload (GetPayload<ziv2ize*>()): the job that posted it (none for wxEVT_USPTO_PAGE).
 // They are wxThreadEvents, the base library's event for a worker thread to send: the
 // command event lives in the GUI library, which the jobs do not use. Handle them with
 // wxThreadEventHandler, e.g. wx__DECLARE_EVT1(wxEVT_JOB_STATUS, wxID_ANY,
@@ -28,23 +27,24 @@ wxDECLARE_EVENT(wxEVT_USPTO_PAGE, wxThreadEvent);
 using JobEventTargetLookup = wxEvtHandler* (*)();
 void SetJobEventTarget(JobEventTargetLookup lookup);
 
-// The user's connection settings, as the publication-number lookup needs them. The job's
-// own sessions never use them. The program supplies a function that copies its settings
-// record; without one the lookup connects like the jobs (type 0, no proxy).
-struct JobConnectionSettings {
-    int connectionType = 0; // 0 automatic, 1 direct, 2 HTTP proxy
-    wxString proxyServer;
-    wxString proxyPort;
-    wxString proxyUser;
-    wxString proxyPass;
+class pdfWriter;
+
+// Everything a job needs, handed over when it is made (on the thread that makes it): a job
+// reads no settings of the program while it runs.
+struct JobInput {
+    wxString number;                     // as the user gave it, cleaned
+    ConnectionSettingsRecord connection; // a copy of the user's connection settings
+    wxString folder;                     // absolute download folder; the PDF goes there
+
+    // The current folder and the default connection (for tools and tests).
+    explicit JobInput(const wxString& number_ = wxString());
+    JobInput(const wxString& number_, const ConnectionSettingsRecord& connection_,
+             const wxString& folder_);
 };
-using JobConnectionSettingsLookup = JobConnectionSettings (*)();
-void SetUserConnectionSettings(JobConnectionSettingsLookup lookup);
-JobConnectionSettings GetUserConnectionSettings();
 
 class ziv2ize : public wxThread {
 public:
-    explicit ziv2ize(int id);
+    ziv2ize(int id, const JobInput& input);
     ~ziv2ize() override;
 
     void PostStatus(const wxString& text);
@@ -72,9 +72,14 @@ protected:
     // The pause itself also gives way to a cancellation at once. False when cancelled.
     bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true);
 
-    // Sets output to name in the current folder. When that file exists already, posts
-    // "Previously Downloaded!" and the PDF path and returns true: the job is done.
+    // Sets output to name in the download folder. When that file exists already, posts
+    // "Previously Downloaded!" and the PDF path and returns true: the job is done. A folder
+    // under that name can never become the PDF: that ends the job too, with an error.
     bool PreviouslyDownloaded(const wxString& name);
+
+    // Puts the finished PDF in place and only then posts "Finished!" and its path; a failure
+    // of that last step is posted as "Error Writing PDF ..." instead. True when the file is there.
+    bool FinishPdf(pdfWriter& writer);
 
     // TestDestroy, answered false outside the job's thread.
     bool Cancelled();
@@ -82,9 +87,10 @@ protected:
     // Makes a session of this job leave a request as soon as the job is cancelled.
     void WatchSession(httpSession& s);
 
+    const ConnectionSettingsRecord connection;
+    const wxString folder;
     httpSession session;
     wxString number;
     int id;
     wxFileName output;
-    int listState;
 };

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -46,6 +47,8 @@ struct transfer {
     std::string body;
     bool answered = false; // a status line came back
     bool reserved = false;
+    bool tooLarge = false;
+    size_t maxBody = 0;
     const std::function<bool()>* shouldStop = nullptr;
     std::chrono::steady_clock::time_point nextPoll;
 };
@@ -63,8 +66,13 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         curl_off_t length = -1;
         // Encoded answers decode to more than this; it is only a first guess.
         if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-            length > 0 && length < (curl_off_t(1) << 30))
-            t->body.reserve(static_cast<size_t>(length));
+            length > 0)
+            t->body.reserve(static_cast<size_t>(std::min<curl_off_t>(length, t->maxBody)));
+    }
+    // Counted on the decoded bytes, so a small compressed bomb is stopped as early.
+    if (size * count > t->maxBody - t->body.size()) {
+        t->tooLarge = true;
+        return 0; // ends the transfer
     }
     t->body.append(data, size * count);
     return size * count;
@@ -86,13 +94,14 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 httpSession::httpSession(int connectionType, wxString proxyServer, wxString proxyPort,
                          wxString proxyUser, wxString proxyPass)
     : m_status(0), m_ok(true), m_curl(nullptr), m_proxyUser(proxyUser), m_proxyPass(proxyPass),
-      m_proxyAccess(0), m_connectTimeout(30), m_stallTimeout(60), m_headerList(nullptr) {
+      m_proxyAccess(0), m_connectTimeout(30), m_stallTimeout(60), m_maxBody(kDefaultMaxBody),
+      m_headerList(nullptr) {
     if (!OpenHandle()) {
         m_error.Printf("Can't Initialize HTTP Error %u", unsigned(CURLE_FAILED_INIT));
         m_ok = false;
         return;
     }
-    if (connectionType == 2 && !SetProxy(proxyServer, proxyPort)) {
+    if (connectionType == int(ConnectionType::HttpProxy) && !SetProxy(proxyServer, proxyPort)) {
         m_ok = false;
         return;
     }
@@ -102,6 +111,10 @@ httpSession::httpSession(int connectionType, wxString proxyServer, wxString prox
     AddHeader("Accept-Language: en-us,en;q=0.5\n");
     AddHeader("Connection: keep-alive\n");
 }
+
+httpSession::httpSession(const ConnectionSettingsRecord& settings)
+    : httpSession(int(settings.Type()), settings.proxyServer, settings.proxyPort,
+                  settings.proxyUser, settings.proxyPass) {}
 
 httpSession::~httpSession() {
     if (m_curl)
@@ -258,12 +271,13 @@ wxInputStream* httpSession::Request(const wxString& path) {
     }
 
     curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
-    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? 1L : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? kLowestSpeed : 0L);
     curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
 
     transfer t;
     t.curl = m_curl;
     t.shouldStop = &m_shouldStop;
+    t.maxBody = m_maxBody;
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
@@ -277,6 +291,10 @@ wxInputStream* httpSession::Request(const wxString& path) {
     if (code > 0)
         m_status = static_cast<uint32_t>(code);
 
+    if (t.tooLarge) {
+        m_error.Printf("Answer too large (more than %zu bytes)", m_maxBody);
+        return nullptr;
+    }
     if (rc != CURLE_OK) {
         // Refused, unreachable, timed out or dropped before a status line: the send failed.
         // Anything after the status line is a failure to read the body.

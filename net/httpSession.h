@@ -3,6 +3,8 @@
 // belongs to the thread that made it.
 #pragma once
 
+#include "connectionSettings.h"
+
 #include <wx/stream.h>
 #include <wx/string.h>
 
@@ -18,6 +20,7 @@ public:
     // 2 through proxyServer:proxyPort. User and password are used only with type 2.
     httpSession(int connectionType, wxString proxyServer, wxString proxyPort, wxString proxyUser,
                 wxString proxyPass);
+    explicit httpSession(const ConnectionSettingsRecord& settings);
     ~httpSession();
     httpSession(const httpSession&) = delete;
     httpSession& operator=(const httpSession&) = delete;
@@ -38,6 +41,14 @@ public:
     // Connect time-out, and how long a transfer may go without receiving a byte (seconds;
     // 30 and 60 unless changed, 0 turns the limit off).
     void SetTimeouts(long connectSeconds, long stallSeconds);
+    // The most an answer body may hold once decoded; a larger one fails the request with a
+    // text naming the limit (kDefaultMaxBody unless changed). Nothing a server sends can make
+    // a session hold more.
+    void SetMaxBodyBytes(size_t bytes) { m_maxBody = bytes; }
+    static constexpr size_t kDefaultMaxBody = size_t(32) << 20;
+    // Below this many bytes a second for the whole stall time, a transfer fails: a server
+    // that drips a byte now and then cannot hold a request for ever.
+    static constexpr long kLowestSpeed = 256;
 
     wxString m_postData; // request body; non-empty makes requests POSTs, kept across requests
     wxString m_headers;  // extra header block built by AddHeader
@@ -58,6 +69,7 @@ private:
     int m_proxyAccess;      // 0 none installed, 1 direct, 3 explicit proxy
     long m_connectTimeout;
     long m_stallTimeout;
+    size_t m_maxBody;
     std::function<bool()> m_shouldStop;
     curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
     wxString m_headerListFor; // the m_headers text that m_headerList was built from

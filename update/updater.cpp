@@ -83,7 +83,9 @@ bool writeAll(int fd, const std::string& data) {
 
 // One GET on the maker's host that must answer 200: an error page is neither a program
 // nor a signature.
-bool fetch(httpSession& session, const wxString& path, std::string* body, wxString* error) {
+bool fetch(httpSession& session, const wxString& path, size_t maxBytes, std::string* body,
+           wxString* error) {
+    session.SetMaxBodyBytes(maxBytes);
     std::unique_ptr<wxInputStream> reply(session.Request(path));
     if (!reply || !session.m_ok) {
         *error = session.GetError();
@@ -102,10 +104,10 @@ bool fetch(httpSession& session, const wxString& path, std::string* body, wxStri
 
 } // namespace
 
-updater::updater(bool download, wxEvtHandler* target)
+updater::updater(bool download, wxEvtHandler* target, const ConnectionSettingsRecord& connection)
     : wxThread(wxTHREAD_JOINABLE), m_currentVersion(QV_VERSION_MINOR), m_latestVersion(-1),
       m_download(download), m_frame(target), m_programPath(UpdaterProgramPath()),
-      m_publicKey(UpdaterPublicKey()) {}
+      m_publicKey(UpdaterPublicKey()), m_connection(connection) {}
 
 void updater::Post(int status, const wxString& text) {
     wxThreadEvent event(wxEVT_UPDATER_STATUS, 0);
@@ -137,8 +139,7 @@ wxThread::ExitCode updater::Entry() {
 }
 
 int updater::CheckLatestVersion() {
-    // Update traffic always uses the platform's own settings, whatever the user configured.
-    httpSession session(0, wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString);
+    httpSession session(m_connection);
     if (!session.m_ok) {
         m_error = session.GetError();
         return -1;
@@ -148,13 +149,10 @@ int updater::CheckLatestVersion() {
         m_error = session.GetError();
         return -1;
     }
-    std::unique_ptr<wxInputStream> reply(session.Request("/latest.html"));
-    if (!reply || !reply->IsOk()) {
-        m_error = session.GetError();
-        return -1;
-    }
+    // An error page is no answer: reading it as version 0 would call the check a success.
     std::string text;
-    readStream(*reply, &text);
+    if (!fetch(session, "/latest.html", kMaxVersionAnswer, &text, &m_error))
+        return -1;
     return ParseLatestVersion(text);
 }
 
@@ -171,7 +169,7 @@ bool updater::DownloadVersion(int version) {
         return false;
     }
 
-    httpSession session(0, wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString);
+    httpSession session(m_connection);
     if (!session.m_ok || !session.Connect(kUpdateHost)) {
         m_error = session.GetError();
         Post(UPDATE_ERROR);
@@ -180,8 +178,8 @@ bool updater::DownloadVersion(int version) {
     session.SetAbortCheck([this] { return TestDestroy(); });
 
     std::string program, signature;
-    if (!fetch(session, "/download.html", &program, &m_error) ||
-        !fetch(session, "/download.sig", &signature, &m_error)) {
+    if (!fetch(session, "/download.html", kMaxProgramAnswer, &program, &m_error) ||
+        !fetch(session, "/download.sig", kMaxVersionAnswer, &signature, &m_error)) {
         if (TestDestroy())
             return false;
         Post(UPDATE_ERROR);

@@ -2,6 +2,8 @@
 // fetches the new program file next to the running one. Reports once, by a queued event.
 #pragma once
 
+#include "connectionSettings.h"
+
 #include <wx/event.h>
 #include <wx/string.h>
 #include <wx/thread.h>
@@ -24,8 +26,10 @@ class updater : public wxThread {
 public:
     // download: false = only report, true = download a newer version. target receives the
     // event (the main window); not owned. The program path and the trusted key are taken
-    // now, on the creating thread (see UpdaterProgramPath and SetUpdaterPublicKey).
-    updater(bool download, wxEvtHandler* target);
+    // now, on the creating thread (see UpdaterProgramPath and SetUpdaterPublicKey), and so
+    // is the copy of the user's connection settings that every request of it uses.
+    updater(bool download, wxEvtHandler* target,
+            const ConnectionSettingsRecord& connection = ConnectionSettingsRecord());
 
     ExitCode Entry() override;
     // The latest version number announced by the maker's host, or -1 on failure.
@@ -40,11 +44,17 @@ public:
     wxEvtHandler* m_frame;
     wxString m_programPath;  // the running program file; the new one goes into its folder
     std::string m_publicKey; // raw Ed25519 public key the download must be signed with
-    wxString m_error;        // why the last check or download failed
+    const ConnectionSettingsRecord m_connection;
+    wxString m_error; // why the last check or download failed
 
 private:
     void Post(int status, const wxString& text = wxEmptyString);
 };
+
+// The most each answer of the maker's host may hold: the version page and the signature
+// are a few bytes, the program file some megabytes.
+constexpr size_t kMaxVersionAnswer = size_t(1) << 20;
+constexpr size_t kMaxProgramAnswer = size_t(256) << 20;
 
 // The maker's web host.
 extern const char* const kUpdateHost;

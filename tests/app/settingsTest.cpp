@@ -50,6 +50,25 @@ TEST_F(SettingsTest, EmptyStoreGivesDefaultsAndWritesOnlyLastCheck) {
     EXPECT_EQ(SettingsFilePath(), wxString(m_dir.path()) + "/Quorvane/Quorvane.conf");
 }
 
+TEST_F(SettingsTest, ALooseFileAndFolderAreTightenedWhenWritten) {
+    { OpenSettings()->Write("proxyServer", "p"); }
+    const std::string file = SettingsFilePath().utf8_str().data();
+    const std::string folder = file.substr(0, file.rfind('/'));
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    {
+        auto config = OpenSettings();
+        wxString pass = "secret";
+        ScrambleProxyPass(pass);
+        config->Write("proxyPass", pass);
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
 TEST_F(SettingsTest, PlacementIsClampedToTheMinimum) {
     auto config = OpenSettings();
     config->Write("posx", -20L);
@@ -168,12 +187,12 @@ TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
     EXPECT_EQ(roundTrip, clear);
 }
 
-TEST_F(SettingsTest, MaxThreadsZeroIsReadAsOneAndLargeValuesStay) {
+TEST_F(SettingsTest, MaxThreadsIsClampedOnReading) {
     auto config = OpenSettings();
-    config->Write("max_threads", 0L);
-    EXPECT_EQ(ReadMaxThreads(*config), 1u);
-    config->Write("max_threads", 1000L);
-    EXPECT_EQ(ReadMaxThreads(*config), 1000u);
+    for (auto [stored, read] : {std::pair<long, unsigned>{0, 1}, {-5, 1}, {1000, 511}, {7, 7}}) {
+        config->Write("max_threads", stored);
+        EXPECT_EQ(ReadMaxThreads(*config), read) << stored;
+    }
 }
 
 TEST_F(SettingsTest, UpdateCheckIsDueOnlyAfterSixtyDays) {

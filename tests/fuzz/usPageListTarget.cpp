@@ -19,8 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       fromText.embedPath == list.embedPath && fromText.pages == list.pages,
                   "the text form reads the same list");
 
-    QV_FUZZ_CHECK(list.listState == 0 || list.listState == 2, "the list state is 0 or 2");
-    QV_FUZZ_CHECK(list.listState == 0 || list.numPages == 0, "no count without the comment");
+    QV_FUZZ_CHECK(list.listState == PageListState::CountFound ||
+                      list.listState == PageListState::NoCount,
+                  "an answer was read: count found or not");
+    QV_FUZZ_CHECK(list.listState == PageListState::CountFound || list.numPages == 0,
+                  "no count without the comment");
     QV_FUZZ_CHECK(!qvfuzz::HasLineBreak(list.embedPath), "lines are joined without line ends");
     if (list.pages.empty())
         return 0;

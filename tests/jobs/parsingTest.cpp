@@ -23,7 +23,7 @@ const std::string kEmbed = "<embed src=\"/.DImage?Docid=05123456&PageNum=1&IDKey
 TEST(PageList, PageNumberReplacesTheFirstPageDigit) {
     UsPageList list;
     ASSERT_TRUE(ParseUsPageListText(PageListHtml(3, kEmbed), list));
-    EXPECT_EQ(list.listState, 0);
+    EXPECT_EQ(list.listState, PageListState::CountFound);
     EXPECT_EQ(list.numPages, 3);
     ASSERT_EQ(list.pages.size(), 3u);
     EXPECT_EQ(list.pages[0], "/.DImage?Docid=05123456&PageNum=1&IDKey=AB12&ImgFormat=tif");
@@ -55,14 +55,14 @@ TEST(PageList, AnswersWithoutPagesGiveAnEmptyList) {
     // Page count but no "PageNum=": the list stays empty ("Not Found").
     ASSERT_TRUE(
         ParseUsPageListText(PageListHtml(3, "<embed src=\"/.DImage?Docid=1\" width=\"1\">"), list));
-    EXPECT_EQ(list.listState, 0);
+    EXPECT_EQ(list.listState, PageListState::CountFound);
     EXPECT_TRUE(list.pages.empty());
-    // No page count at all, or a comment that never closes: listState 2.
+    // No page count at all, or a comment that never closes: no count.
     ASSERT_TRUE(ParseUsPageListText("<html>" + kEmbed + "</html>", list));
-    EXPECT_EQ(list.listState, 2);
+    EXPECT_EQ(list.listState, PageListState::NoCount);
     EXPECT_TRUE(list.pages.empty());
     ASSERT_TRUE(ParseUsPageListText("<!-- NumPages=3\n" + kEmbed, list));
-    EXPECT_EQ(list.listState, 2);
+    EXPECT_EQ(list.listState, PageListState::NoCount);
     // A count of 0, a tag that never ends, a count nobody believes.
     ASSERT_TRUE(ParseUsPageListText(PageListHtml(0, kEmbed), list));
     EXPECT_TRUE(list.pages.empty());

@@ -153,6 +153,56 @@ TEST_F(UsptoJob, SerialNumberResolvedThroughTheSearchHost) {
     EXPECT_EQ(fake->requests()[0].host, "appft1.uspto.gov");
 }
 
+TEST_F(UsptoJob, UsesTheUsersProxyWhateverTheEnvironmentSays) {
+    // Only the proxy entered in Setup leads out; the environment names a dead one.
+    setenv("http_proxy", "http://127.0.0.1:9", 1);
+    const std::vector<std::string> pages = Pages(2);
+    fake->addPublication("836917", "20010012345", "1%2F1%2F1998-%3E12%2F31%2F2001");
+    fake->addUsptoDocument("20010012345", pages);
+    ConnectionSettingsRecord proxy;
+    proxy.connectionType = int(ConnectionType::HttpProxy);
+    proxy.proxyServer = "127.0.0.1";
+    proxy.proxyPort = wxString::Format("%d", fake->port());
+    qvtest::TempDir other("qvjobs-other");
+    ASSERT_TRUE(Run(new uspto(3, JobInput("09/836917", proxy, other.path()))));
+    EXPECT_EQ(recorder->Statuses(3).back(), "Finished!");
+    // Into the folder it was given, not the current one.
+    EXPECT_TRUE(PdfMatchesPages(other.file("9-836917.pdf"), pages));
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(fake->requestCount(), 4u); // search, page list, two pages
+}
+
+TEST_F(UsptoJob, NeverFinishedWithoutTheFile) {
+    // A folder under the final name: said at once, nothing fetched.
+    fake->addUsptoDocument("5000010", Pages(1));
+    ASSERT_TRUE(wxMkdir(Path("5000010.pdf")));
+    ASSERT_TRUE(Run(new uspto(1, "5000010")));
+    EXPECT_EQ(recorder->Statuses(1).back(),
+              "Error Writing PDF " + Path("5000010.pdf") + " is a folder");
+    EXPECT_EQ(fake->requestCount(), 0u);
+
+    // The download folder removed while the document downloads: the last step fails.
+    const std::vector<std::string> pages = Pages(2);
+    fake->addUsptoDocument("5000011", pages);
+    fake->addRule("", fake->usptoPagePath("5000011", 2), Fault::None, 1,
+                  std::chrono::milliseconds(400));
+    auto gone = std::make_unique<qvtest::TempDir>("qvjobs-gone");
+    const std::string folder = gone->path();
+    std::unique_ptr<uspto> job(
+        new uspto(2, JobInput("5000011", ConnectionSettingsRecord(), folder)));
+    Start(job.get());
+    ASSERT_TRUE(WaitUntil([&] { return fake->requestCount() >= 3; }));
+    gone.reset();
+    ASSERT_TRUE(WaitUntil([&] { return recorder->Ended(2); }));
+    job->Wait();
+    const auto statuses = recorder->Statuses(2);
+    EXPECT_EQ(statuses.back().rfind("Error Writing PDF Renaming PDF to " + folder, 0), 0u)
+        << statuses.back();
+    EXPECT_EQ(recorder->CountStatusesContaining(2, "Finished!"), 0u);
+    for (const auto& e : recorder->events)
+        EXPECT_NE(e.kind, 'R');
+}
+
 TEST_F(UsptoJob, OddPublicationNumberCannotAlterThePageListRequest) {
     qvfake::Response answer;
     answer.body = "<A HREF=/netacgi/nph-Parser?Sect1=PTO2&Sect2=HITOFF&u=%2Fnetahtml%2FPTO%2F"

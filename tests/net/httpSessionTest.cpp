@@ -256,6 +256,26 @@ TEST_F(SessionTest, DecodesCompressedAnswers) {
     EXPECT_EQ("Error 61 in WinINetReadData.\n", s.GetError());
 }
 
+TEST_F(SessionTest, AnswerCeilingCountsDecodedBytes) {
+    // 48 MiB of zeros travel as some 50 KB of gzip: the ceiling must stop the inflated bytes.
+    qvfake::Response bomb;
+    bomb.contentType = "image/tiff";
+    bomb.body.assign(size_t(48) << 20, '\0');
+    bomb.gzip = true;
+    fake.setRoute(kHost, "/bomb.tif", bomb);
+    httpSession s(0, "", "", "", "");
+    ASSERT_TRUE(s.Connect(kHost));
+    EXPECT_EQ(nullptr, s.Request("/bomb.tif"));
+    EXPECT_EQ(
+        wxString::Format("Answer too large (more than %zu bytes)", httpSession::kDefaultMaxBody),
+        s.GetError());
+    // The limit is per session and the session stays usable.
+    s.SetMaxBodyBytes(19999);
+    EXPECT_EQ(nullptr, s.Request("/page"));
+    s.SetMaxBodyBytes(20000);
+    EXPECT_EQ(bytes(20000), drain(s.Request("/page")));
+}
+
 TEST_F(SessionTest, StalledServerFailsAfterTheStallTimeout) {
     httpSession s(0, "", "", "", "");
     s.SetTimeouts(5, 1);

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using qvfake::Fault;
+
 namespace {
 
 struct Report {
@@ -167,7 +169,7 @@ TEST_F(UpdaterTest, NewerVersionIsOnlyReportedInCheckMode) {
     for (const qvfake::RecordedRequest& r : fake.requests()) {
         EXPECT_EQ("www.quorvane.org", r.host);
         EXPECT_EQ("/latest.html", r.path);
-        EXPECT_TRUE(r.absoluteForm) << "update traffic follows the platform's proxy setting";
+        EXPECT_TRUE(r.absoluteForm) << "update traffic follows the connection settings";
     }
     EXPECT_EQ(std::vector<std::string>{}, folderEntries(programFolder));
 }
@@ -196,6 +198,16 @@ TEST_F(UpdaterTest, ExistingFileOfThatNameIsReplacedWhole) {
     ASSERT_TRUE(qvtest::writeFile(target(), "old partial file"));
     EXPECT_EQ(UPDATE_DOWNLOADED, runOnce(true)) << lastError;
     EXPECT_EQ(program, qvtest::readFile(target()));
+}
+
+TEST_F(UpdaterTest, AnErrorPageIsAFailedCheckNotTheLatestVersion) {
+    fake.setLatestVersion("21");
+    for (Fault fault : {Fault::Status500, Fault::ServerAuth}) {
+        fake.addRule("www.quorvane.org", "/latest.html", fault, 2);
+        EXPECT_EQ(UPDATE_ERROR, runOnce(false));
+        EXPECT_EQ(UPDATE_ERROR, runOnce(true));
+    }
+    EXPECT_EQ(UPDATE_CURRENT, runOnce(false));
 }
 
 TEST_F(UpdaterTest, UnreachableHostIsAnError) {
