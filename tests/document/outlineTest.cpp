@@ -59,7 +59,7 @@ bool writeDocument(const std::string& path, int pages, const PdfDocumentInfo* in
         if (!w->AddPage(in))
             return false;
     }
-    return true;
+    return w->Close(); // writes the outline, then the table
 }
 
 } // namespace
