@@ -9,6 +9,8 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -131,6 +133,135 @@ bool ReadDrawing(QPDFPageObjectHelper& page, bool& inlineImage, wxString& text) 
     }
 }
 
+bool IsWhite(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+}
+
+bool IsDelimiter(char c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == '/' || c == '%';
+}
+
+// A name as written, with its #xx escapes undone.
+std::string NameValue(const std::string& written) {
+    std::string name;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '#' && i + 2 < written.size() &&
+            isxdigit((unsigned char)written[i + 1]) && isxdigit((unsigned char)written[i + 2])) {
+            name += char(std::stoi(written.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            name += written[i];
+        }
+    }
+    return name;
+}
+
+// libqpdf builds an object of some hundred bytes for every number or name it parses, and
+// decompresses object and cross-reference streams whole before it parses them: a few
+// megabytes of "1 1 1 ..." or a small compressed stream would take gigabytes. A page that
+// only holds an image has a few hundred tokens outside its streams and no compressed
+// objects, so the file is counted by a plain lexer first, stream data skipped, and refused
+// beyond that. The lexer skips a stream only where qpdf reads one (after a dictionary that
+// ends an object's top level), so what it skips qpdf never parses as objects.
+const size_t kMaxTokens = 20000;
+
+// Whether d[from, to) holds an "obj" keyword, with which an object could begin there: the
+// lexer skips stream data, so no object that qpdf might be sent to may lie in it. Coded
+// image data holds one by chance about once in ten thousand megabytes.
+bool HidesObject(const char* d, size_t from, size_t to) {
+    for (size_t at = from; at + 3 <= to;) {
+        const void* found = memmem(d + at, to - at, "obj", 3);
+        if (!found)
+            return false;
+        const size_t p = size_t(static_cast<const char*>(found) - d);
+        if (p > from && IsWhite(d[p - 1]) &&
+            (p + 3 == to || IsWhite(d[p + 3]) || IsDelimiter(d[p + 3])))
+            return true;
+        at = p + 1;
+    }
+    return false;
+}
+
+bool SmallStructure(const std::string& pdf, wxString& text) {
+    const char* const d = pdf.data();
+    const size_t n = pdf.size();
+    size_t tokens = 0;
+    int depth = 0;          // open arrays and dictionaries
+    bool afterDict = false; // the previous token closed a dictionary at the top level
+    for (size_t i = 0; i < n;) {
+        const char c = d[i];
+        if (IsWhite(c)) {
+            ++i;
+            continue;
+        }
+        if (c == '%') {
+            while (i < n && d[i] != '\n' && d[i] != '\r')
+                ++i;
+            continue;
+        }
+        if (++tokens > kMaxTokens) {
+            text = "Page PDF has more structure than a page of one image";
+            return false;
+        }
+        bool closedDict = false;
+        if (c == '(') {
+            int nesting = 0;
+            for (; i < n; ++i) {
+                if (d[i] == '\\') {
+                    ++i;
+                } else if (d[i] == '(') {
+                    ++nesting;
+                } else if (d[i] == ')' && --nesting == 0) {
+                    ++i;
+                    break;
+                }
+            }
+        } else if (c == '<' && i + 1 < n && d[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (c == '>' && i + 1 < n && d[i + 1] == '>') {
+            depth = depth > 0 ? depth - 1 : 0;
+            closedDict = depth == 0;
+            i += 2;
+        } else if (c == '<') {
+            const void* end = memchr(d + i, '>', n - i);
+            i = end ? size_t(static_cast<const char*>(end) - d) + 1 : n;
+        } else if (c == '[' || c == '{') {
+            ++depth;
+            ++i;
+        } else if (c == ']' || c == '}' || c == ')' || c == '>') {
+            depth = depth > 0 ? depth - 1 : 0;
+            ++i;
+        } else {
+            const size_t start = i++;
+            while (i < n && !IsWhite(d[i]) && !IsDelimiter(d[i]))
+                ++i;
+            const std::string word(d + start, i - start);
+            if (c == '/') {
+                const std::string name = NameValue(word);
+                if (name == "/ObjStm" || name == "/XRef" || name == "/XRefStm") {
+                    text = "Page PDF keeps objects in compressed streams";
+                    return false;
+                }
+            } else if (word == "stream" && afterDict) {
+                static const char endstream[] = "endstream";
+                const void* found = memmem(d + i, n - i, endstream, sizeof endstream - 1);
+                const size_t end = found ? size_t(static_cast<const char*>(found) - d) : n;
+                if (HidesObject(d, i, end)) {
+                    text = "Page PDF hides objects in stream data";
+                    return false;
+                }
+                i = found ? end + sizeof endstream - 1 : n;
+            } else if (word == "obj" || word == "endobj") {
+                depth = 0; // a broken object does not hide the next one
+            }
+        }
+        afterDict = closedDict;
+    }
+    return true;
+}
+
 CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxString& error) {
     qpdf.processMemoryFile("page PDF", pdf.data(), pdf.size());
 
@@ -233,6 +364,13 @@ CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxS
 CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxString& error) {
     if (pdf.size() > kMaxPagePdfBytes)
         return Refuse(CcittExtraction::Unsuitable, "Page PDF is larger than 16 MB", out, error);
+    // Without a header within its first kilobyte, qpdf would not take it for a PDF either.
+    if (pdf.find("%PDF-") > 1024)
+        return Refuse(CcittExtraction::Unreadable, "Page PDF cannot be read: no PDF header", out,
+                      error);
+    wxString text;
+    if (!SmallStructure(pdf, text))
+        return Refuse(CcittExtraction::Unsuitable, text, out, error);
     // libqpdf reports what it cannot read by exceptions; none leaves this function.
     try {
         QPDF qpdf;

@@ -173,6 +173,17 @@ TEST(PagePdf, RefusesWhatIsNotOneFaxImageOnOnePage) {
         change(o);
         return qvfix::makePagePdf(tiff, o);
     };
+    // An object put in before the cross-reference table (which then points wrong, but the
+    // file is refused before qpdf reads it).
+    auto insert = [&good](const std::string& object) {
+        std::string pdf = good;
+        pdf.insert(pdf.rfind("xref"), object);
+        return pdf;
+    };
+    std::string many = "9 0 obj\n[";
+    for (int i = 0; i < 25000; ++i)
+        many += "1 ";
+    many += "]\nendobj\n";
     std::string badLength = good;
     badLength.replace(badLength.rfind("/Length "), 9, "/Length 9");
     struct Case {
@@ -203,6 +214,16 @@ TEST(PagePdf, RefusesWhatIsNotOneFaxImageOnOnePage) {
         {"more drawing than a page of one image",
          with([](qvfix::PagePdfOptions& o) { o.extraContent = std::string(70000, ' '); }),
          CcittExtraction::Unsuitable, "Page PDF: the page draws more than its image"},
+        {"an object in stream data",
+         with([](qvfix::PagePdfOptions& o) { o.extraContent = "9 0 obj [1 1 1] endobj\n"; }),
+         CcittExtraction::Unsuitable, "Page PDF hides objects in stream data"},
+        {"25000 numbers", insert(many), CcittExtraction::Unsuitable,
+         "Page PDF has more structure than a page of one image"},
+        {"object stream", insert("9 0 obj\n<< /Type /ObjStm /N 0 /First 0 >>\nendobj\n"),
+         CcittExtraction::Unsuitable, "Page PDF keeps objects in compressed streams"},
+        {"escaped name of a cross-reference stream",
+         insert("9 0 obj\n<< /Type /X#52ef >>\nendobj\n"), CcittExtraction::Unsuitable,
+         "Page PDF keeps objects in compressed streams"},
         {"over the size ceiling", good + std::string(kMaxPagePdfBytes, ' '),
          CcittExtraction::Unsuitable, "Page PDF is larger than 16 MB"},
     };
