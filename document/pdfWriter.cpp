@@ -184,13 +184,13 @@ bool UsableSide(double points) {
 // Page size of a TIFF page in points.
 //
 // Only big-endian pages are sized by their resolution. The pages of every source this writer
-// served before were little-endian, and their resolution tags are not to be trusted (some
-// state 200 dpi for a page drawn at 300); their PDFs fit the image into a letter page and
-// must stay exactly as they were. Big-endian pages were refused until the OPS service, which
-// serves them with their true, not square resolution (A4 at about 313.5 x 300 dpi), so
-// sizing them by it changes no PDF this writer made before and gives them their real size.
-// A big-endian page without a usable resolution is fitted as before; with ResolutionUnit
-// none, the resolutions give only the pixels' shape.
+// served before are little-endian, and their PDFs have always fitted the image into a letter
+// page whatever resolution the file states; those files must stay exactly as they were, and
+// nothing tells whether those sources' resolution tags are right. Big-endian pages were
+// refused until the OPS service, which serves them with their true, not square resolution
+// (A4 at about 313.5 x 300 dpi): sizing them by it changes no PDF this writer made before
+// and gives them their real size. A big-endian page without a usable resolution is fitted
+// as before; with ResolutionUnit none, the resolutions give only the pixels' shape.
 void TiffPageSize(const tiffReader& tiff, unsigned long& pageWidth, unsigned long& pageHeight) {
     double xDpi = 0, yDpi = 0;
     if (tiff.m_bigEndian && tiff.DotsPerInch(xDpi, yDpi)) {

@@ -1,7 +1,8 @@
 // Writes one PDF file for one document, page by page, each page one CCITT fax image
-// copied unchanged from a single-page TIFF file or from a one-page PDF. The file is written under a
-// temporary name in the same folder and renamed to its final name only once it is complete, so a
-// crash or a cancelled job never leaves a truncated file that looks downloaded.
+// copied unchanged from a single-page TIFF file or from a one-page PDF. The file is
+// written under a temporary name in the same folder and renamed to its final name only
+// once it is complete, so a crash or a cancelled job never leaves a truncated file that
+// looks downloaded.
 #pragma once
 
 #include <wx/stream.h>
@@ -9,11 +10,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class httpSession; // net/httpSession.h
 class pdfFileStream;
-class tiffReader;
 struct CcittImage; // pdfPageImage.h
 
 // A part of the document as the image service lists it, for the bookmarks.

@@ -1,6 +1,6 @@
-// Reads one single-page TIFF file (either byte order) held in memory: the first image's size,
-// compression, resolution and strips. The strip bytes are copied out unchanged (bit order aside)
-// for the PDF writer, which never decodes them.
+// Reads one single-page TIFF file (either byte order) held in memory: the first image's
+// size, compression, resolution and strips. The strip bytes are copied out unchanged (bit
+// order aside) for the PDF writer, which never decodes them.
 #pragma once
 
 #include <wx/stream.h>
