@@ -40,11 +40,11 @@ check_install() {
 
     # Exactly these files: the program and its desktop files, nothing from the tests.
     local want=(usr/bin/quorvane
-                usr/share/applications/$APP_ID.desktop
-                usr/share/metainfo/$APP_ID.metainfo.xml
-                usr/share/icons/hicolor/scalable/apps/$APP_ID.svg)
+                "usr/share/applications/$APP_ID.desktop"
+                "usr/share/metainfo/$APP_ID.metainfo.xml"
+                "usr/share/icons/hicolor/scalable/apps/$APP_ID.svg")
     for size in $SIZES; do
-        want+=(usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png)
+        want+=("usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png")
     done
     local expected actual
     expected=$(printf '%s\n' "${want[@]}" | sort)
