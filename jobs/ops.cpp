@@ -3,6 +3,8 @@
 #include "httpSession.h"
 #include "pdfWriter.h"
 
+#include "tiffReader.h"
+
 #include <wx/mstream.h>
 
 #include <algorithm>
@@ -43,6 +45,23 @@ wxString Reason(const httpAnswer& a) {
     if (plain)
         return wxString::Format("%ld %s", a.status, code.c_str());
     return wxString::Format("Server Error %ld", a.status);
+}
+
+// Whether the writer takes the TIFF as it is (its own rules for a page it embeds): one
+// strip of CCITT fax coding, one bit per pixel, white is zero, the strip within the bytes.
+// Anything else goes the way of the page's PDF form, never through re-encoding.
+bool TiffKeptUnchanged(const std::string& bytes) {
+    wxMemoryInputStream in(bytes.data(), bytes.size());
+    tiffReader tiff(in);
+    if (!tiff.m_ok)
+        return false;
+    const bool uncompressedMode = (tiff.m_compression == 3 && (tiff.m_t4Options & 2)) ||
+                                  (tiff.m_compression == 4 && (tiff.m_t6Options & 2));
+    return tiff.m_photometric == 0 && (tiff.m_compression == 3 || tiff.m_compression == 4) &&
+           !uncompressedMode && tiff.m_bitsPerSample == 1 && tiff.m_width > 0 &&
+           tiff.m_height > 0 && tiff.m_stripOffsets.size() == 1 &&
+           tiff.m_stripByteCounts.size() == 1 && tiff.m_stripByteCounts[0] > 0 &&
+           tiff.StripsInData();
 }
 
 } // namespace
@@ -246,6 +265,35 @@ bool ops::FetchInquiry(OpsInstance& chosen) {
     }
 }
 
+// One page into the writer: its TIFF when that can go in unchanged, else the same page as
+// PDF. True when added; false with m_lastError for another attempt, or with m_pageFailed
+// set when neither form can be kept without re-encoding.
+ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, bool& added) {
+    added = false;
+    httpAnswer answer;
+    Outcome o = Call(OpsService::Images, wxString::Format("%s.tiff?Range=%i", doc.link, page),
+                     "application/tiff", answer);
+    if (o != Outcome::Answer || answer.status != 200)
+        return o;
+    // The bytes decide what the page is, not the Content-Type.
+    if (TiffKeptUnchanged(answer.body)) {
+        wxMemoryInputStream in(answer.body.data(), answer.body.size());
+        added = writer.AddPage(in);
+        if (!added)
+            m_lastError = writer.m_message;
+        return Outcome::Answer;
+    }
+    o = Call(OpsService::Images, wxString::Format("%s.pdf?Range=%i", doc.link, page),
+             "application/pdf", answer);
+    if (o != Outcome::Answer || answer.status != 200)
+        return o;
+    wxMemoryInputStream in(answer.body.data(), answer.body.size());
+    added = writer.AddPdfPage(in);
+    if (!added)
+        m_lastError = writer.m_message;
+    return Outcome::Answer;
+}
+
 bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
     const int count = static_cast<int>(doc.pages);
     for (int i = 1; i <= count; ++i) {
@@ -255,23 +303,15 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
                 return false;
             m_activity = wxString::Format("Downloading %s page %i of %i", m_shown, i, count);
             PostStatus(m_activity);
-            httpAnswer answer;
-            const Outcome o =
-                Call(OpsService::Images, wxString::Format("%s.tiff?Range=%i", doc.link, i),
-                     "application/tiff", answer);
-            if (o != Outcome::Answer)
+            bool added = false;
+            if (AddPage(writer, doc, i, added) != Outcome::Answer)
                 return false;
-            if (answer.status == 200) {
-                // The bytes decide what the page is, not the Content-Type.
-                wxMemoryInputStream in(answer.body.data(), answer.body.size());
-                if (writer.AddPage(in))
-                    break;
-                if (!writer.m_ok) {
-                    PostStatus(
-                        wxString::Format("%s Error Downloading page %d", writer.m_message, i));
-                    return false;
-                }
-                m_lastError = writer.m_message;
+            if (added)
+                break;
+            if (!writer.m_ok) {
+                PostStatus(wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
+                                            writer.m_message));
+                return false;
             }
             if (TestDestroy())
                 return false;
@@ -313,7 +353,12 @@ wxThread::ExitCode ops::Entry() {
     if (TestDestroy())
         return 0;
 
-    pdfWriter writer(output.GetFullPath(), static_cast<int>(doc.pages));
+    // The file tells which publication it holds, and its bookmarks follow the sections.
+    PdfDocumentInfo info;
+    info.subject = m_shown;
+    for (const OpsSection& section : doc.sections)
+        info.sections.push_back({section.name, static_cast<int>(section.startPage)});
+    pdfWriter writer(output.GetFullPath(), static_cast<int>(doc.pages), info);
     if (!writer.m_ok) {
         PostStatus("Error Opening PDF");
         return 0;

@@ -62,6 +62,7 @@ private:
     bool HourlyCountdown();
 
     bool FetchInquiry(OpsInstance& chosen);
+    Outcome AddPage(pdfWriter& writer, const OpsInstance& doc, int page, bool& added);
     bool AddPages(pdfWriter& writer, const OpsInstance& doc);
 
     const OpsCredentials m_key;

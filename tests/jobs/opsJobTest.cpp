@@ -28,7 +28,6 @@ TEST_F(OpsJob, EpDocumentWithTheRealPageAsServedAndInOrder) {
     ASSERT_FALSE(pages[0].empty());
     service->addPublication(qvfake::opsPublication("EP", "2400812", "A1", pages, {pages[2]}));
     const bool ran = Run(MakeJob(4, "EP2400812"));
-    for (auto& s : recorder->Statuses(4)) fprintf(stderr, "STATUS %s\n", s.c_str());
     ASSERT_TRUE(ran);
 
     const std::string pdf = Path("EP2400812.pdf");
@@ -46,7 +45,7 @@ TEST_F(OpsJob, EpDocumentWithTheRealPageAsServedAndInOrder) {
     EXPECT_EQ(token[0].method, "POST");
     EXPECT_EQ(token[0].body, "grant_type=client_credentials");
     EXPECT_EQ(token[0].header("Content-Type"), "application/x-www-form-urlencoded");
-    const auto inquiry = Matching(all, "/images");
+    const auto inquiry = Matching(all, "/publication/");
     ASSERT_EQ(inquiry.size(), 1u);
     EXPECT_EQ(inquiry[0].path,
               "/3.2/rest-services/published-data/publication/epodoc/EP2400812/images");
@@ -141,7 +140,7 @@ TEST_F(OpsJob, EveryNumberFormEndsAsThePublicationItNames) {
                                                             " page 2 of 2"),
                   1u);
         EXPECT_TRUE(PdfMatchesPages(Path(p.file), taken));
-        const auto inquiries = Matching(fake->requests(), "/images");
+        const auto inquiries = Matching(fake->requests(), "/publication/");
         ASSERT_EQ(inquiries.size(), 1u);
         EXPECT_EQ(inquiries[0].path,
                   std::string("/3.2/rest-services/published-data/publication/") + p.inquiry);
@@ -323,6 +322,97 @@ TEST_F(OpsJob, PreviouslyDownloadedAsksNothing) {
     ASSERT_TRUE(Run(MakeJob(2, "EP 1000000")));
     EXPECT_EQ(recorder->Statuses(2).back(), "Previously Downloaded!");
     EXPECT_TRUE(fake->requests().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Sets a SHORT entry of the first directory of a big-endian TIFF (the served form).
+bool SetBigEndianShort(std::string& tiff, uint16_t tag, uint16_t value) {
+    auto byte = [&](size_t at) { return static_cast<unsigned char>(tiff[at]); };
+    if (tiff.size() < 8 || tiff.compare(0, 2, "MM") != 0)
+        return false;
+    const size_t ifd =
+        (size_t(byte(4)) << 24) | (size_t(byte(5)) << 16) | (size_t(byte(6)) << 8) | byte(7);
+    if (ifd + 2 > tiff.size())
+        return false;
+    const size_t count = (size_t(byte(ifd)) << 8) | byte(ifd + 1);
+    for (size_t i = 0; i < count && ifd + 2 + 12 * (i + 1) <= tiff.size(); ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (((byte(entry) << 8) | byte(entry + 1)) != tag)
+            continue;
+        tiff[entry + 8] = static_cast<char>(value >> 8);
+        tiff[entry + 9] = static_cast<char>(value & 0xff);
+        return true;
+    }
+    return false;
+}
+
+// One line per bookmark, "Title@page", as qpdf reads the outline; and the subject.
+std::vector<std::string> Outline(const std::string& pdf) {
+    std::string json;
+    qvtest::runCommand("qpdf --json=2 --json-key=outlines '" + pdf + "'", &json);
+    std::vector<std::string> out;
+    size_t at = 0;
+    while ((at = json.find("\"destpageposfrom1\": ", at)) != std::string::npos) {
+        at += 20;
+        const int page = std::atoi(json.c_str() + at);
+        const size_t title = json.find("\"title\": \"", at);
+        if (title == std::string::npos)
+            break;
+        const size_t end = json.find('"', title + 10);
+        out.push_back(json.substr(title + 10, end - title - 10) + "@" + std::to_string(page));
+    }
+    return out;
+}
+
+TEST_F(OpsJob, OutlineFollowsTheSectionsAndTheSubjectNamesThePublication) {
+    qvfake::OpsPublication pub = qvfake::opsPublication("EP", "1000000", "B1", Pages(5));
+    pub.instances[0].sections = {{"CLAIMS", 4},
+                                 {"BIBLIOGRAPHY", 1},
+                                 {"DESCRIPTION", 2},
+                                 {"ABSTRACT", 1},
+                                 {"SEARCH_REPORT", 5}};
+    service->addPublication(pub);
+    ASSERT_TRUE(Run(MakeJob(1, "EP1000000")));
+    const std::string pdf = Path("EP1000000.pdf");
+    EXPECT_EQ(Outline(pdf),
+              (std::vector<std::string>{"Bibliography@1", "Abstract@1", "Description@2", "Claims@4",
+                                        "Search report@5"}));
+    std::string info;
+    qvtest::runCommand("pdfinfo '" + pdf + "'", &info);
+    const size_t subject = info.find("Subject:");
+    ASSERT_NE(subject, std::string::npos) << info;
+    const size_t value = info.find_first_not_of(' ', subject + 8);
+    EXPECT_EQ(info.substr(value, info.find('\n', value) - value), "EP 1000000 B1");
+}
+
+TEST_F(OpsJob, PageWhoseTiffCannotGoInUnchangedComesFromItsPdfWithItsRotation) {
+    // Page 2's TIFF says black is zero, which the writer does not embed; its PDF form holds
+    // the same Group 4 strip.
+    const std::vector<std::string> pages = Pages(3);
+    std::vector<std::string> served = pages;
+    ASSERT_TRUE(SetBigEndianShort(served[1], 262, 1));
+    qvfake::OpsPublication upright = qvfake::opsPublication("EP", "1000000", "B1", served);
+    service->addPublication(upright);
+    qvfake::OpsPublication turned = qvfake::opsPublication("EP", "1000001", "B1", served);
+    turned.instances[0].rotate = {0, 90, 0};
+    service->addPublication(turned);
+
+    ASSERT_TRUE(Run(MakeJob(1, "EP1000000")));
+    ASSERT_TRUE(Run(MakeJob(2, "EP1000001")));
+    EXPECT_EQ(recorder->Statuses(1).back(), "Finished!");
+    EXPECT_TRUE(PdfMatchesPages(Path("EP1000000.pdf"), pages));
+    const auto all = fake->requests();
+    EXPECT_EQ(Matching(all, "fullimage.pdf").size(), 2u);
+    EXPECT_EQ(Matching(all, "fullimage.pdf?Range=2").size(), 2u);
+
+    std::string info;
+    qvtest::runCommand("pdfinfo -f 1 -l 3 '" + Path("EP1000001.pdf") + "'", &info);
+    EXPECT_NE(info.find("Page    1 rot:   0"), std::string::npos) << info;
+    EXPECT_NE(info.find("Page    2 rot:   90"), std::string::npos) << info;
+    EXPECT_NE(info.find("Page    3 rot:   0"), std::string::npos) << info;
 }
 
 } // namespace
