@@ -25,20 +25,29 @@ bool InvalidToken(const httpAnswer& a) {
                                Contains(a.Header("WWW-Authenticate"), "invalid_token"));
 }
 
-// The service's fault code ("SERVER.EntityNotFound"), empty when there is none.
-std::string FaultCode(const std::string& body) {
-    const size_t open = body.find("<code>");
-    if (open == std::string::npos)
+// The text between <tag> and </tag> of a fault answer, when short.
+std::string Element(const std::string& body, const char* tag) {
+    const std::string open = std::string("<") + tag + ">", close = std::string("</") + tag + ">";
+    const size_t from = body.find(open);
+    if (from == std::string::npos)
         return std::string();
-    const size_t close = body.find("</code>", open);
-    if (close == std::string::npos || close - open > 80)
+    const size_t to = body.find(close, from);
+    if (to == std::string::npos || to - from > 80)
         return std::string();
-    return body.substr(open + 6, close - open - 6);
+    return body.substr(from + open.size(), to - from - open.size());
 }
 
-// A short reason for a failed answer, fit for a status text.
+// The service's fault code ("SERVER.EntityNotFound"), empty when there is none.
+std::string FaultCode(const std::string& body) {
+    return Element(body, "code");
+}
+
+// A short reason for a failed answer, fit for a status text: the fault code, or for the
+// answers whose code is only the status, their message.
 wxString Reason(const httpAnswer& a) {
-    const std::string code = FaultCode(a.body);
+    std::string code = FaultCode(a.body);
+    if (!code.empty() && code.find_first_not_of("0123456789") == std::string::npos)
+        code = Element(a.body, "message");
     bool plain = !code.empty();
     for (char c : code)
         plain = plain && (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_');

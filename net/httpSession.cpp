@@ -500,7 +500,7 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
         else if (!t.answered || code <= 0)
             m_error = "Error sending request";
         else
-            m_error.Printf("Error %u reading the answer", unsigned(rc));
+            m_error.Printf("Incomplete Answer (%u)", unsigned(rc));
         return false;
     }
     if (code <= 0) {

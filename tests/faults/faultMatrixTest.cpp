@@ -5,6 +5,7 @@
 #include "jobHarness.h"
 
 #include "fixtures.h"
+#include "ops.h"
 #include "pct.h"
 #include "uspto.h"
 
@@ -15,13 +16,19 @@ namespace {
 
 using qvfake::Fault;
 
-enum class Place { PageList, Page, Lookup, Inquiry, Retrieval };
+enum class Place { PageList, Page, Lookup, Inquiry, Retrieval, OpsInquiry, OpsPage };
 
 const char kPatent[] = "5000100";   // three pages on the secondary patent-image host
 const char kSerial[] = "09/836917"; // resolved to kPublication by the search host
 const char kPublication[] = "20010012345";
 const char kEspacenet[] = "EP1000000"; // two pages
 const char kOps[] = "ops.espacenet.com";
+const char kEpo[] = "ops.epo.org";
+const char kEpoNumber[] = "EP2400812"; // three pages at the EPO
+
+bool AtEpo(Place place) {
+    return place == Place::OpsInquiry || place == Place::OpsPage;
+}
 
 std::vector<std::string> MakePages(int count, unsigned seed) {
     std::vector<std::string> pages;
@@ -78,7 +85,16 @@ public:
         usPages = MakePages(3, 11);
         serialPages = MakePages(2, 21);
         espacenetPages = MakePages(2, 31);
+        for (unsigned i = 0; i < 3; ++i)
+            epoPages.push_back(qvfake::opsPage(51 + i, 240, 320));
         port = fake->port();
+        epo = &fake->enableOps();
+        ASSERT_TRUE(epo->ok()) << epo->error();
+        epo->setThrottle(qvfake::OpsThrottle{"idle", 1200, 60, 1200, 1200, 30, {}});
+        setenv("https_proxy", fake->proxyUrl().c_str(), 1);
+        setenv("CURL_CA_BUNDLE", epo->caBundlePath().c_str(), 1);
+        opsPacer::Instance().Reset();
+        opsTokens::Instance().Reset();
         AddDocuments();
     }
     void TearDown() override {
@@ -86,6 +102,8 @@ public:
             fake->releaseStalls();
         JobTest::TearDown();
         ziv2ize::SetSessionTimeouts(30, 60);
+        unsetenv("https_proxy");
+        unsetenv("CURL_CA_BUNDLE");
     }
 
     // The documents as they are when nothing is wrong.
@@ -97,11 +115,20 @@ public:
         doc.id = "EP.1000000.A1";
         doc.pages = espacenetPages;
         fake->addEspacenetDocument(kEspacenet, doc);
+        if (epo) {
+            epo->clearPublications();
+            epo->addPublication(qvfake::opsPublication("EP", "2400812", "A1", epoPages));
+        }
     }
 
     // Page 2 of the document at place (a USPTO page or an Espacenet retrieval) replaced.
     void ReplacePage2(Place place, const std::string& bytes, bool contentLocation = true) {
-        if (place == Place::Page) {
+        if (AtEpo(place)) {
+            std::vector<std::string> pages = epoPages;
+            pages[1] = bytes;
+            epo->clearPublications();
+            epo->addPublication(qvfake::opsPublication("EP", "2400812", "A1", pages));
+        } else if (place == Place::Page) {
             std::vector<std::string> pages = usPages;
             pages[1] = bytes;
             fake->addUsptoDocument(kPatent, pages);
@@ -126,6 +153,10 @@ public:
             return {"appft1.uspto.gov", "nph-Parser"};
         case Place::Inquiry:
             return {kOps, "DocumentInquiry"};
+        case Place::OpsInquiry:
+            return {kEpo, "/publication/"};
+        case Place::OpsPage:
+            return {kEpo, "fullimage.tiff?Range=2"};
         case Place::Retrieval:
         default:
             return {kOps, "PAGE_NUMBER=&quot;2&quot;"};
@@ -137,7 +168,10 @@ public:
     }
 
     // The proxy, and so every remote host, goes away and comes back on the same port.
-    void ProxyDown() { fake.reset(); }
+    void ProxyDown() {
+        epo = nullptr; // goes with the fake; the rows of the EPO service never take it down
+        fake.reset();
+    }
     void ProxyUp() {
         fake.reset(new qvfake::FakeService(port));
         ASSERT_TRUE(fake->ok()) << "port " << port << " taken meanwhile";
@@ -153,23 +187,36 @@ public:
         return WaitUntil([&] { return recorder->CountStatusesContaining(1, text) >= times; });
     }
 
+    // A scripted answer of the EPO service at place.
+    void AddEpoRule(Place place, qvfake::OpsFault fault, int times = 1) {
+        epo->addRule(Target(place).second, fault, times);
+    }
+
     ziv2ize* MakeJob(Place place) {
+        if (AtEpo(place))
+            return new ops(1, JobInput(kEpoNumber),
+                           OpsCredentials{qvfake::kOpsSampleKey, qvfake::kOpsSampleSecret});
         if (place == Place::Inquiry || place == Place::Retrieval)
             return new pct(1, kEspacenet);
         return new uspto(1, place == Place::Lookup ? kSerial : kPatent);
     }
     std::string FileName(Place place) const {
+        if (AtEpo(place))
+            return std::string(kEpoNumber) + ".pdf";
         if (place == Place::Inquiry || place == Place::Retrieval)
             return std::string(kEspacenet) + ".pdf";
         return place == Place::Lookup ? "9-836917.pdf" : std::string(kPatent) + ".pdf";
     }
     const std::vector<std::string>& Pages(Place place) const {
+        if (AtEpo(place))
+            return epoPages;
         if (place == Place::Inquiry || place == Place::Retrieval)
             return espacenetPages;
         return place == Place::Lookup ? serialPages : usPages;
     }
 
-    std::vector<std::string> usPages, serialPages, espacenetPages;
+    std::vector<std::string> usPages, serialPages, espacenetPages, epoPages;
+    qvfake::OpsFake* epo = nullptr;
     int port = 0;
 };
 
@@ -197,6 +244,30 @@ std::function<std::string(int)> Retrieval(const std::string& error) {
     return [error](int n) {
         return "Error " + error + " Downloading Tiff Reconnecting in " + std::to_string(n) + "s";
     };
+}
+
+std::function<std::string(int)> EpoList(const std::string& error) {
+    return [error](int n) {
+        return "Error " + error + " Downloading Page List Reconnecting in " + std::to_string(n) +
+               "s";
+    };
+}
+std::function<std::string(int)> EpoPage(const std::string& error) {
+    return [error](int n) {
+        return "Error " + error + " Downloading Page Reconnecting in " + std::to_string(n) + "s";
+    };
+}
+
+// A fault of the EPO service's own for a number of requests; countdown empty: the job gets
+// past it without one.
+Case Epo(const std::string& name, Place place, qvfake::OpsFault fault, int times,
+         std::function<std::string(int)> countdown = {}) {
+    Case c;
+    c.name = name;
+    c.place = place;
+    c.inject = [place, fault, times](FaultMatrix& t) { t.AddEpoRule(place, fault, times); };
+    c.countdown = std::move(countdown);
+    return c;
 }
 
 // Faults that a rule injects for a number of requests; the job gets past them by itself.
@@ -269,6 +340,7 @@ std::vector<Case> Cases() {
     const std::string stalledBody = "Error 28 in WinINetReadData.\n";
     const std::string noImage = " seeking to number of entries of image!";
     const std::string pastTheEnd = " strip outside image data!";
+    const std::string noPagePdf = "Page PDF cannot be read: no PDF header";
     auto us2 = [](FaultMatrix& t) { return t.usPages[1]; };
     auto ep2 = [](FaultMatrix& t) { return t.espacenetPages[1]; };
     std::vector<Case> cases = {
@@ -347,6 +419,40 @@ std::vector<Case> Cases() {
             Retrieval("")),
         // The multipart answer without its image part.
         BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval(""), false),
+
+        // The EPO service: network faults inside the tunnel count down and resume the page.
+        Transient("DroppedMidBody_OpsInquiry", Place::OpsInquiry, Fault::DropMidBody, 1,
+                  EpoList("Incomplete Answer (18)")),
+        Transient("DroppedMidBody_OpsPage", Place::OpsPage, Fault::DropMidBody, 1,
+                  EpoPage("Incomplete Answer (18)")),
+        Transient("Status500_OpsInquiry", Place::OpsInquiry, Fault::Status500, 1,
+                  EpoList("Server Error 500")),
+        Transient("Status500_OpsPage", Place::OpsPage, Fault::Status500, 2,
+                  EpoPage("Server Error 500")),
+        Transient("Stall_OpsInquiry", Place::OpsInquiry, Fault::Stall, 1, EpoList(sendError)),
+        Transient("StallMidBody_OpsPage", Place::OpsPage, Fault::StallMidBody, 1,
+                  EpoPage("Incomplete Answer (28)")),
+        // Its own faults.
+        Epo("DomainAccess_OpsInquiry", Place::OpsInquiry, qvfake::OpsFault::DomainAccess, 1,
+            EpoList("500 SERVER.DomainAccess")),
+        Epo("DomainAccess_OpsPage", Place::OpsPage, qvfake::OpsFault::DomainAccess, 1,
+            EpoPage("500 SERVER.DomainAccess")),
+        Epo("InvalidToken_OpsInquiry", Place::OpsInquiry, qvfake::OpsFault::InvalidToken, 1),
+        Epo("InvalidToken_OpsPage", Place::OpsPage, qvfake::OpsFault::InvalidToken, 1),
+        // A token refused twice in a row is not renewed in a loop: the page counts down.
+        Epo("InvalidTokenTwice_OpsPage", Place::OpsPage, qvfake::OpsFault::InvalidToken, 2,
+            EpoPage("400 invalid_access_token")),
+        Epo("NoThrottleHeader_OpsInquiry", Place::OpsInquiry, qvfake::OpsFault::NoThrottleHeader,
+            1),
+        Epo("WrongContentType_OpsPage", Place::OpsPage, qvfake::OpsFault::WrongContentType, 1),
+        // A page that arrives broken in both forms is fetched again (the fake makes the PDF
+        // form from the same broken bytes).
+        BrokenPage(
+            "TruncatedTiff_OpsPage", Place::OpsPage,
+            [](FaultMatrix& t) { return Truncated(t.epoPages[1]); }, EpoPage(noPagePdf)),
+        BrokenPage(
+            "HtmlInsteadOfTiff_OpsPage", Place::OpsPage, [](FaultMatrix&) { return kHtml; },
+            EpoPage(noPagePdf)),
     };
     return cases;
 }
