@@ -631,6 +631,7 @@ TEST_F(OpsFakeTest, ScriptedFaults) {
     json.json = true;
     qvfake::OpsFaultOptions doubled;
     doubled.throttle = qvfake::opsOverloaded();
+    doubled.throttle.lights = {{"images", "red"}};
     qvfake::OpsFaultOptions html;
     html.contentType = "text/html";
     struct Case {
@@ -671,7 +672,7 @@ TEST_F(OpsFakeTest, ScriptedFaults) {
          "MM"},
         {"doubled header", qvfake::OpsFault::DoubledThrottleHeader, doubled, 200,
          "X-Throttling-Control=idle (images=green:200, inpadoc=green:60, other=green:1000, "
-         "retrieval=green:200, search=green:30), overloaded (images=green:50, inpadoc=green:10, "
+         "retrieval=green:200, search=green:30), overloaded (images=red:50, inpadoc=green:10, "
          "other=green:250, retrieval=green:50, search=green:5)",
          "MM"},
         {"wrong type", qvfake::OpsFault::WrongContentType, html, 200, "Content-Type=text/html",
