@@ -1,6 +1,6 @@
 #include "MyFrame.h"
 
-#include "HtmlWindow.h"
+#include "helpPage.h"
 #include "jobRecord.h"
 #include "settings.h"
 #include "tesselDrop.h"

@@ -1,5 +1,5 @@
 // The main window as a real window: menus, input box, list, status bar, help, closing.
-#include "HtmlWindow.h"
+#include "helpPage.h"
 #include "MyApp.h"
 #include "MyFrame.h"
 #include "guitest.h"

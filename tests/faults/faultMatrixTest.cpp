@@ -330,10 +330,10 @@ std::vector<Case> Cases() {
             [us2](FaultMatrix& t) { return StripPastTheEnd(us2(t)); }, UsPage(pastTheEnd)),
         BrokenPage(
             "TruncatedTiff_Retrieval", Place::Retrieval,
-            [ep2](FaultMatrix& t) { return Truncated(ep2(t)); }, Retrieval("")),
+            [ep2](FaultMatrix& t) { return Truncated(ep2(t)); }, Retrieval(noImage)),
         BrokenPage(
             "StripPastTheEnd_Retrieval", Place::Retrieval,
-            [ep2](FaultMatrix& t) { return StripPastTheEnd(ep2(t)); }, Retrieval("")),
+            [ep2](FaultMatrix& t) { return StripPastTheEnd(ep2(t)); }, Retrieval(pastTheEnd)),
         // Bodies that are no TIFF at all.
         BrokenPage(
             "HtmlInsteadOfTiff_Page", Place::Page, [](FaultMatrix&) { return kHtml; },
@@ -344,9 +344,9 @@ std::vector<Case> Cases() {
             UsPage("Not a tiff image? 78")),
         BrokenPage(
             "HtmlInsteadOfTiff_Retrieval", Place::Retrieval, [](FaultMatrix&) { return kHtml; },
-            Retrieval("")),
+            Retrieval("Not a tiff image? 116")),
         // The multipart answer without its image part.
-        BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval(""), false),
+        BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval("bad tiff"), false),
     };
     return cases;
 }
