@@ -30,7 +30,7 @@ class BoundedBuffer : public Pipeline {
 public:
     BoundedBuffer() : Pipeline("bounded buffer", nullptr), m_overflow(false) {}
     void write(unsigned char const* data, size_t len) override {
-        if (len > kMaxContentBytes - m_data.size()) {
+        if (m_data.size() + len > kMaxContentBytes) {
             m_overflow = true;
             throw std::length_error("page content too long");
         }
@@ -115,7 +115,13 @@ bool ReadDrawing(QPDFPageObjectHelper& page, bool& inlineImage, wxString& text) 
             text = "Page PDF: the page's drawing cannot be read";
             return false;
         }
-        content.m_data += '\n';
+        static const unsigned char separator = '\n';
+        try {
+            content.write(&separator, 1);
+        } catch (std::length_error&) {
+            text = "Page PDF: the page draws more than its image";
+            return false;
+        }
     }
     auto input = std::make_shared<BufferInputSource>("page content", content.m_data);
     QPDFTokenizer tokenizer;
@@ -151,7 +157,10 @@ std::string NameValue(const std::string& written) {
     for (size_t i = 0; i < written.size(); ++i) {
         if (written[i] == '#' && i + 2 < written.size() &&
             isxdigit((unsigned char)written[i + 1]) && isxdigit((unsigned char)written[i + 2])) {
-            name += char(std::stoi(written.substr(i + 1, 2), nullptr, 16));
+            auto hex = [](char h) {
+                return isdigit((unsigned char)h) ? h - '0' : (h | 0x20) - 'a' + 10;
+            };
+            name += char(hex(written[i + 1]) * 16 + hex(written[i + 2]));
             i += 2;
         } else {
             name += written[i];
