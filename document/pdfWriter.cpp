@@ -12,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -300,6 +302,29 @@ bool CheckTiff(tiffReader& tiff, wxString& reason, bool& final) {
     return true;
 }
 
+// Removes the hidden partial files that writers of processes no longer running left beside
+// path (".NAME.PID.N.part"): such a process was killed mid-way and cannot finish them.
+void RemoveAbandonedParts(const wxFileName& name) {
+    const std::string folder = FsName(name.GetPath().empty() ? "." : name.GetPath());
+    const std::string prefix = "." + FsName(name.GetFullName()) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = entry->d_name;
+        if (file.size() <= prefix.size() + 5 || file.compare(0, prefix.size(), prefix) != 0 ||
+            file.compare(file.size() - 5, 5, ".part") != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(file.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || !end || *end != '.' || pid == long(getpid()))
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((folder + "/" + file).c_str());
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 bool pdfWriter::CheckTiffPage(wxInputStream& in, wxString& reason, bool& final) {
@@ -339,6 +364,7 @@ void pdfWriter::Begin(const wxString& path, int pageCount, const PdfDocumentInfo
     }
 
     wxFileName name(path);
+    RemoveAbandonedParts(name);
     wxString title = name.GetFullName();
     title.Replace(".pdf", "", true);
 

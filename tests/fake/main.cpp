@@ -9,6 +9,9 @@
 //   --espacenet NUMBER:PAGES an Espacenet document ("EP1000000:2")
 //   --publication SERIAL:NUM a search hit ("123456:20020000001")
 //   --latest TEXT            body of /latest.html
+//   --ops                    also serve EPO OPS 3.2 through CONNECT tunnels; prints the test
+//                            CA's path as a second line "ca=PATH" (for CURL_CA_BUNDLE)
+//   --ops-publication CC.N.K:PAGES  an OPS publication with drawn A4 pages (implies --ops)
 #include "fakeService.h"
 
 #include <signal.h>
@@ -44,13 +47,29 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     int port = 0;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (size_t i = 0; i + 1 < args.size(); ++i)
+    bool ops = false;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        // A switch without a value.
+        if (std::string(argv[i]) == "--ops")
+            ops = true;
+        else
+            args.push_back(argv[i]);
+    }
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
         if (args[i] == "--port")
             port = std::atoi(args[i + 1].c_str());
+        if (args[i] == "--ops-publication")
+            ops = true;
+    }
     qvfake::FakeService fake(port);
     if (!fake.ok()) {
         std::cerr << "quorvane-fake-service: cannot listen on 127.0.0.1\n";
+        return 1;
+    }
+
+    if (ops && !fake.enableOps().ok()) {
+        std::cerr << "quorvane-fake-service: no OPS service: " << fake.ops()->error() << "\n";
         return 1;
     }
 
@@ -83,6 +102,19 @@ int main(int argc, char** argv) {
             fake.addEspacenetDocument(left, doc);
         } else if (opt == "--publication" && splitPair(value, left, right)) {
             fake.addPublication(left, right);
+        } else if (opt == "--ops-publication" && splitPair(value, left, right)) {
+            size_t dot1 = left.find('.'), dot2 = left.rfind('.');
+            if (dot1 == std::string::npos || dot2 == dot1) {
+                std::cerr << "quorvane-fake-service: want CC.NUMBER.KIND:PAGES, not " << value
+                          << "\n";
+                return 2;
+            }
+            std::vector<std::string> pages;
+            for (int p = 1; p <= std::atoi(right.c_str()); ++p)
+                pages.push_back(qvfake::opsPage(unsigned(p)));
+            fake.ops()->addPublication(
+                qvfake::opsPublication(left.substr(0, dot1), left.substr(dot1 + 1, dot2 - dot1 - 1),
+                                       left.substr(dot2 + 1), pages));
         } else if (opt == "--latest") {
             fake.setLatestVersion(value + "\n");
         } else {
@@ -92,6 +124,8 @@ int main(int argc, char** argv) {
     }
 
     std::cout << fake.port() << std::endl;
+    if (ops)
+        std::cout << "ca=" << fake.ops()->caBundlePath() << std::endl;
     int sig = 0;
     sigwait(&stop, &sig);
     return 0;
