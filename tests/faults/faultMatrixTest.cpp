@@ -219,6 +219,18 @@ Case Final(const std::string& name, Place place, Fault fault, const std::string&
     return c;
 }
 
+// Page 2 is a directory built to make a reader work without end: refused at once, for good.
+const char* const kTwice = " tag 273 appears twice in the image directory!";
+
+Case HostilePage(const std::string& name, Place place, const std::string& status) {
+    Case c;
+    c.name = name;
+    c.place = place;
+    c.inject = [place](FaultMatrix& t) { t.ReplacePage2(place, qvfix::repeatedStripTableTiff()); };
+    c.endStatus = status;
+    return c;
+}
+
 // The proxy refuses connections from the start, and is started once the job counts down.
 Case RefusedFromTheStart(const std::string& name, Place place,
                          std::function<std::string(int)> countdown) {
@@ -345,6 +357,11 @@ std::vector<Case> Cases() {
         BrokenPage(
             "HtmlInsteadOfTiff_Retrieval", Place::Retrieval, [](FaultMatrix&) { return kHtml; },
             Retrieval("Not a tiff image? 116")),
+        // The strip table repeated 65,535 times in one directory.
+        HostilePage("RepeatedStripTable_Page", Place::Page,
+                    std::string(kTwice) + " Error Downloading page 2 " + kTwice),
+        HostilePage("RepeatedStripTable_Retrieval", Place::Retrieval,
+                    std::string("Error Downloading page 2 ") + kTwice),
         // The multipart answer without its image part.
         BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval("bad tiff"), false),
     };
