@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -290,6 +291,25 @@ TEST(MainWindowClose, SecondCloseRequestDoesNothingAndSettingsAreWritten) {
     EXPECT_EQ(v, 4);
     EXPECT_EQ(config->Read("Path", ""), wxGetCwd());
     EXPECT_TRUE(wxIsAbsolutePath(config->Read("exec", "")));
+}
+
+TEST(MainWindowClose, AVanishedDownloadFolderKeepsTheLastGoodPathWithoutABox) {
+    freshSettings();
+    const wxString before = wxGetCwd();
+    auto folder = std::make_unique<qvtest::TempDir>("qv-vanishing");
+    OpenSettings()->Write("Path", wxString(folder->path()));
+    qvtest::CapturedLog log;
+    MyFrame* frame = StartMainWindow();
+    qvtest::pump(100);
+    ASSERT_EQ(wxGetCwd(), wxString(folder->path()));
+    const wxString stored = folder->path();
+    folder.reset(); // the folder goes while the program runs
+    frame->Close(true);
+    ASSERT_TRUE(qvtest::pumpUntil([] { return TheMainFrame() == nullptr; }));
+    qvtest::pump(50);
+    EXPECT_TRUE(log.errors().empty()) << log.errors().front();
+    EXPECT_EQ(OpenSettings()->Read("Path", "none"), stored);
+    wxSetWorkingDirectory(before);
 }
 
 } // namespace
