@@ -3,20 +3,33 @@
 #include "MyFrame.h"
 #include "settings.h"
 
-#include <curl/curl.h>
+#include "netInit.h"
+
+#include <wx/log.h>
 
 MyFrame* StartMainWindow() {
     auto config = OpenSettings();
     WindowPlacement p = LoadStartupSettings(*config);
     MyFrame* frame = new MyFrame("Quorvane", wxPoint(static_cast<int>(p.x), static_cast<int>(p.y)),
                                  wxSize(static_cast<int>(p.width), static_cast<int>(p.height)));
+    if (!config->HasEntry("sizex"))
+        frame->WidenForStatusTexts();
     frame->Show(true);
     return frame;
 }
 
 bool MyApp::OnInit() {
     // libcurl's global state is set up once, before any thread can make a session.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    m_netReady = qvNetInit();
+    if (!m_netReady)
+        wxLogError("Error Initializing WinInet!");
     StartMainWindow();
     return true;
+}
+
+int MyApp::OnExit() {
+    // The window waited for its jobs and the update thread: no session is left.
+    if (m_netReady)
+        qvNetCleanup();
+    return wxApp::OnExit();
 }

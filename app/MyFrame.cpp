@@ -1,6 +1,6 @@
 #include "MyFrame.h"
 
-#include "HtmlWindow.h"
+#include "helpPage.h"
 #include "jobRecord.h"
 #include "settings.h"
 #include "tesselDrop.h"
@@ -96,6 +96,7 @@ wxEND_EVENT_TABLE()
         }
         maxThreads = ReadMaxThreads(*config);
     }
+    DownloadFolder();
 
     BuildControls();
     g_mainFrame.store(this);
@@ -114,9 +115,19 @@ void MyFrame::BuildControls() {
     SetIcon(wxIcon(idea_xpm));
     BuildMenus();
 
-    CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
-    const int widths[] = {-3, -2}; // the page counter needs the wider field
+    wxStatusBar* bar =
+        CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
+    // Each field gets its share from the room its longest text takes in the font in use:
+    // GTK's fonts are wider than those the original sizes were chosen for.
+    const int pad = bar->FromDIP(24);
+    const int pages = bar->GetTextExtent("9999 Pages Downloaded from the USPTO").x + pad;
+    int update = 0;
+    for (const char* text : {"Running Latest Version", "Checking for available updates...",
+                             "Downloading latest version...", "Update Available!"})
+        update = std::max(update, bar->GetTextExtent(text).x + pad);
+    const int widths[] = {-pages, -update};
     SetStatusWidths(2, widths);
+    statusTextsWidth = pages + update + bar->FromDIP(24); // and the size grip
     SetStatusText("0 Pages Downloaded from the USPTO", 0);
 
     wxBoxSizer* inputRow = new wxBoxSizer(wxHORIZONTAL);
@@ -144,6 +155,12 @@ void MyFrame::BuildControls() {
     SetSize(GetSize()); // re-apply the requested size after the minimum is known
 }
 
+void MyFrame::WidenForStatusTexts() {
+    const wxSize size = GetSize();
+    if (size.x < statusTextsWidth)
+        SetSize(wxSize(statusTextsWidth, size.y));
+}
+
 void MyFrame::BuildMenus() {
     wxMenu* file = new wxMenu;
     file->Append(ID_SETUP, "&Setup\tAlt-S", "Change Options");
@@ -159,6 +176,17 @@ void MyFrame::BuildMenus() {
 
     wxMenu* help = new wxMenu;
     help->Append(ID_HELP, "&Help...\tF1", "Show help");
+
+    // GTK lets the Selection menu's mnemonic take Alt+S before the accelerator that the File
+    // menu shows for Setup; the key is caught first so that it does what its label says.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& key) {
+        if (key.GetModifiers() == wxMOD_ALT &&
+            (key.GetKeyCode() == 'S' || key.GetKeyCode() == 's')) {
+            wxQueueEvent(this, new wxCommandEvent(wxEVT_MENU, ID_SETUP));
+            return;
+        }
+        key.Skip();
+    });
 
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file, "&File");
@@ -208,7 +236,8 @@ void MyFrame::OnClose(wxCloseEvent&) {
     {
         auto config = OpenSettings();
         ClosingState state;
-        state.path = wxGetCwd();
+        // Never an empty Path: a folder removed meanwhile leaves the last good one stored.
+        state.path = DownloadFolder();
         state.maxThreads = maxThreads;
         // The real path of the running program, not argv[0], which may be a bare name.
         state.exec = wxStandardPaths::Get().GetExecutablePath();
@@ -219,6 +248,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         SaveClosingSettings(*config, state);
     }
 
+    RequestStopOfAll();
     for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row)) {
         JobRecord* record = RecordOfRow(row);
         if (record) {

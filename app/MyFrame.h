@@ -32,6 +32,11 @@ public:
     MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size);
     ~MyFrame() override;
 
+    // Makes the window wide enough for both status fields' texts (a first start, when no
+    // size was stored).
+    void WidenForStatusTexts();
+    int statusTextsWidth = 0;
+
     // Starts waiting jobs while fewer than maxThreads run.
     void DispatchWaitingJobs();
 
@@ -89,6 +94,13 @@ private:
     void StartupSteps(); // the start-up steps that follow the controls
     void StartJob(JobRecord& record);
     void StopJob(JobRecord& record);
+    // Asks the jobs of the selected rows (all rows) to end, without waiting: the waits that
+    // follow then overlap.
+    void RequestStopOfSelected();
+    void RequestStopOfAll();
+    // The download folder: the working folder, or the last one known good when that is gone.
+    wxString DownloadFolder();
+    wxString lastGoodFolder;
     void FreeJobRecord(JobRecord* record);
     void Forget(JobRecord* record); // takes it out of the waiting and running queues
 

@@ -9,11 +9,14 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
+
+#include <zlib.h>
 
 namespace {
 
@@ -27,7 +30,7 @@ class BoundedBuffer : public Pipeline {
 public:
     BoundedBuffer() : Pipeline("bounded buffer", nullptr), m_overflow(false) {}
     void write(unsigned char const* data, size_t len) override {
-        if (len > kMaxContentBytes - m_data.size()) {
+        if (m_data.size() + len > kMaxContentBytes) {
             m_overflow = true;
             throw std::length_error("page content too long");
         }
@@ -112,7 +115,13 @@ bool ReadDrawing(QPDFPageObjectHelper& page, bool& inlineImage, wxString& text) 
             text = "Page PDF: the page's drawing cannot be read";
             return false;
         }
-        content.m_data += '\n';
+        static const unsigned char separator = '\n';
+        try {
+            content.write(&separator, 1);
+        } catch (std::length_error&) {
+            text = "Page PDF: the page draws more than its image";
+            return false;
+        }
     }
     auto input = std::make_shared<BufferInputSource>("page content", content.m_data);
     QPDFTokenizer tokenizer;
@@ -148,7 +157,10 @@ std::string NameValue(const std::string& written) {
     for (size_t i = 0; i < written.size(); ++i) {
         if (written[i] == '#' && i + 2 < written.size() &&
             isxdigit((unsigned char)written[i + 1]) && isxdigit((unsigned char)written[i + 2])) {
-            name += char(std::stoi(written.substr(i + 1, 2), nullptr, 16));
+            auto hex = [](char h) {
+                return isdigit((unsigned char)h) ? h - '0' : (h | 0x20) - 'a' + 10;
+            };
+            name += char(hex(written[i + 1]) * 16 + hex(written[i + 2]));
             i += 2;
         } else {
             name += written[i];
@@ -160,11 +172,13 @@ std::string NameValue(const std::string& written) {
 // libqpdf builds an object of some hundred bytes for every number or name it parses, and
 // decompresses object and cross-reference streams whole before it parses them: a few
 // megabytes of "1 1 1 ..." or a small compressed stream would take gigabytes. A page that
-// only holds an image has a few hundred tokens outside its streams and no compressed
-// objects, so the file is counted by a plain lexer first, stream data skipped, and refused
-// beyond that. The lexer skips a stream only where qpdf reads one (after a dictionary that
-// ends an object's top level), so what it skips qpdf never parses as objects.
+// only holds an image has a few hundred tokens outside its streams, so the file is counted
+// by a plain lexer first and refused beyond that. The lexer skips a stream only where qpdf
+// reads one (after a dictionary that ends an object's top level), so what it skips qpdf
+// never parses as objects; object and cross-reference streams are inflated here, within a
+// limit, and the objects inside are counted as well.
 const size_t kMaxTokens = 20000;
+const size_t kMaxInflated = 256 << 10;
 
 // Whether d[from, to) holds an "obj" keyword, with which an object could begin there: the
 // lexer skips stream data, so no object that qpdf might be sent to may lie in it. Coded
@@ -183,83 +197,177 @@ bool HidesObject(const char* d, size_t from, size_t to) {
     return false;
 }
 
-bool SmallStructure(const std::string& pdf, wxString& text) {
-    const char* const d = pdf.data();
-    const size_t n = pdf.size();
-    size_t tokens = 0;
-    int depth = 0;          // open arrays and dictionaries
-    bool afterDict = false; // the previous token closed a dictionary at the top level
-    for (size_t i = 0; i < n;) {
-        const char c = d[i];
-        if (IsWhite(c)) {
-            ++i;
-            continue;
+// Inflates zlib data from `data` on until its end, an error or the end of the input; false
+// when that gives more than `limit` bytes. qpdf inflates a part of the same bytes (the
+// stream's /Length of them), which never gives more.
+bool InflateWithin(const char* data, size_t size, size_t limit, std::string& out) {
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    z.avail_in = uInt(std::min<size_t>(size, 1u << 30));
+    out.clear();
+    unsigned char chunk[16384];
+    bool within = true;
+    for (;;) {
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        const size_t got = sizeof chunk - z.avail_out;
+        if (out.size() + got > limit) {
+            within = false;
+            break;
         }
-        if (c == '%') {
-            while (i < n && d[i] != '\n' && d[i] != '\r')
-                ++i;
-            continue;
-        }
-        if (++tokens > kMaxTokens) {
-            text = "Page PDF has more structure than a page of one image";
-            return false;
-        }
-        bool closedDict = false;
-        if (c == '(') {
-            int nesting = 0;
-            for (; i < n; ++i) {
-                if (d[i] == '\\') {
-                    ++i;
-                } else if (d[i] == '(') {
-                    ++nesting;
-                } else if (d[i] == ')' && --nesting == 0) {
-                    ++i;
-                    break;
-                }
-            }
-        } else if (c == '<' && i + 1 < n && d[i + 1] == '<') {
-            ++depth;
-            i += 2;
-        } else if (c == '>' && i + 1 < n && d[i + 1] == '>') {
-            depth = depth > 0 ? depth - 1 : 0;
-            closedDict = depth == 0;
-            i += 2;
-        } else if (c == '<') {
-            const void* end = memchr(d + i, '>', n - i);
-            i = end ? size_t(static_cast<const char*>(end) - d) + 1 : n;
-        } else if (c == '[' || c == '{') {
-            ++depth;
-            ++i;
-        } else if (c == ']' || c == '}' || c == ')' || c == '>') {
-            depth = depth > 0 ? depth - 1 : 0;
-            ++i;
-        } else {
-            const size_t start = i++;
-            while (i < n && !IsWhite(d[i]) && !IsDelimiter(d[i]))
-                ++i;
-            const std::string word(d + start, i - start);
-            if (c == '/') {
-                const std::string name = NameValue(word);
-                if (name == "/ObjStm" || name == "/XRef" || name == "/XRefStm") {
-                    text = "Page PDF keeps objects in compressed streams";
-                    return false;
-                }
-            } else if (word == "stream" && afterDict) {
-                static const char endstream[] = "endstream";
-                const void* found = memmem(d + i, n - i, endstream, sizeof endstream - 1);
-                const size_t end = found ? size_t(static_cast<const char*>(found) - d) : n;
-                if (HidesObject(d, i, end)) {
-                    text = "Page PDF hides objects in stream data";
-                    return false;
-                }
-                i = found ? end + sizeof endstream - 1 : n;
-            } else if (word == "obj" || word == "endobj") {
-                depth = 0; // a broken object does not hide the next one
-            }
-        }
-        afterDict = closedDict;
+        out.append(reinterpret_cast<const char*>(chunk), got);
+        if (rc != Z_OK || (got == 0 && z.avail_in == 0))
+            break;
     }
-    return true;
+    inflateEnd(&z);
+    return within;
+}
+
+// Counts the tokens of PDF object syntax in d[0, n); with `file`, d is the whole file and
+// streams are skipped, object streams counted inside.
+class StructureCount {
+public:
+    size_t m_tokens = 0;
+    wxString m_text;
+
+    bool Count(const char* d, size_t n, bool file) {
+        int depth = 0;          // open arrays and dictionaries
+        bool afterDict = false; // the previous token closed a dictionary at the top level
+        // What the current object's dictionary named: its type and its filters.
+        bool compressedObjects = false, objectStream = false, flate = false, otherFilter = false;
+        for (size_t i = 0; i < n;) {
+            const char c = d[i];
+            if (IsWhite(c)) {
+                ++i;
+                continue;
+            }
+            if (c == '%') {
+                while (i < n && d[i] != '\n' && d[i] != '\r')
+                    ++i;
+                continue;
+            }
+            if (++m_tokens > kMaxTokens)
+                return Refuse("Page PDF has more structure than a page of one image");
+            bool closedDict = false;
+            if (c == '(') {
+                int nesting = 0;
+                for (; i < n; ++i) {
+                    if (d[i] == '\\') {
+                        ++i;
+                    } else if (d[i] == '(') {
+                        ++nesting;
+                    } else if (d[i] == ')' && --nesting == 0) {
+                        ++i;
+                        break;
+                    }
+                }
+            } else if (c == '<' && i + 1 < n && d[i + 1] == '<') {
+                ++depth;
+                i += 2;
+            } else if (c == '>' && i + 1 < n && d[i + 1] == '>') {
+                depth = depth > 0 ? depth - 1 : 0;
+                closedDict = depth == 0;
+                i += 2;
+            } else if (c == '<') {
+                const void* end = memchr(d + i, '>', n - i);
+                i = end ? size_t(static_cast<const char*>(end) - d) + 1 : n;
+            } else if (c == '[' || c == '{') {
+                ++depth;
+                ++i;
+            } else if (c == ']' || c == '}' || c == ')' || c == '>') {
+                depth = depth > 0 ? depth - 1 : 0;
+                ++i;
+            } else {
+                const size_t start = i++;
+                while (i < n && !IsWhite(d[i]) && !IsDelimiter(d[i]))
+                    ++i;
+                const std::string word(d + start, i - start);
+                if (c == '/') {
+                    const std::string name = NameValue(word);
+                    if (name == "/ObjStm" || name == "/XRef") {
+                        compressedObjects = true;
+                        objectStream = objectStream || name == "/ObjStm";
+                    } else if (name == "/FlateDecode") {
+                        flate = true;
+                    } else if (IsFilter(name)) {
+                        otherFilter = true;
+                    }
+                } else if (word == "stream" && afterDict && file) {
+                    static const char endstream[] = "endstream";
+                    const void* found = memmem(d + i, n - i, endstream, sizeof endstream - 1);
+                    const size_t end = found ? size_t(static_cast<const char*>(found) - d) : n;
+                    if (HidesObject(d, i, end))
+                        return Refuse("Page PDF hides objects in stream data");
+                    if (compressedObjects &&
+                        !CountCompressed(d, n, i, objectStream, flate, otherFilter))
+                        return false;
+                    i = found ? end + sizeof endstream - 1 : n;
+                } else if (word == "obj" || word == "endobj") {
+                    depth = 0; // a broken object does not hide the next one
+                    compressedObjects = objectStream = flate = otherFilter = false;
+                }
+            }
+            afterDict = closedDict;
+        }
+        return true;
+    }
+
+private:
+    bool Refuse(const wxString& text) {
+        m_text = text;
+        return false;
+    }
+
+    static bool IsFilter(const std::string& name) {
+        static const char* const filters[] = {"/ASCIIHexDecode",
+                                              "/ASCII85Decode",
+                                              "/LZWDecode",
+                                              "/RunLengthDecode",
+                                              "/CCITTFaxDecode",
+                                              "/JBIG2Decode",
+                                              "/DCTDecode",
+                                              "/JPXDecode",
+                                              "/Crypt",
+                                              "/AHx",
+                                              "/A85",
+                                              "/LZW",
+                                              "/Fl",
+                                              "/RL",
+                                              "/CCF",
+                                              "/DCT"};
+        for (const char* f : filters)
+            if (name == f)
+                return true;
+        return false;
+    }
+
+    // An object or cross-reference stream whose data starts after the "stream" keyword at
+    // `at`: only Flate, within the limit once inflated, and the objects inside counted.
+    bool CountCompressed(const char* d, size_t n, size_t at, bool objectStream, bool flate,
+                         bool otherFilter) {
+        if (!flate || otherFilter)
+            return Refuse("Page PDF compresses its objects in a way not taken");
+        if (at < n && d[at] == '\r')
+            ++at;
+        if (at < n && d[at] == '\n')
+            ++at;
+        std::string inflated;
+        if (!InflateWithin(d + at, n - at, kMaxInflated, inflated))
+            return Refuse("Page PDF keeps more compressed objects than a page of one image");
+        return !objectStream || Count(inflated.data(), inflated.size(), false);
+    }
+};
+
+bool SmallStructure(const std::string& pdf, wxString& text) {
+    StructureCount count;
+    if (count.Count(pdf.data(), pdf.size(), true))
+        return true;
+    text = count.m_text;
+    return false;
 }
 
 CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxString& error) {

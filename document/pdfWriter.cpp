@@ -12,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -249,7 +251,86 @@ int SectionRank(const wxString& title) {
     return 7;
 }
 
+// Whether a page can be embedded unchanged. False with the reason otherwise; `final` when
+// the same bytes can never be (so the document ends), not when the answer may have been
+// cut off or garbled on its way and can come whole next time.
+bool CheckTiff(tiffReader& tiff, wxString& reason, bool& final) {
+    final = true;
+    if (!tiff.m_ok) {
+        reason = tiff.GetError();
+        // An impossible directory comes back the same; the rest may be a damaged answer.
+        final = tiff.m_malformed;
+        return false;
+    }
+    if (tiff.m_photometric != 0) {
+        reason = "Colorspace unsupported!";
+        return false;
+    }
+    // Uncompressed mode embeds raw bits inside the coding, which PDF readers do not take.
+    const bool uncompressedMode = (tiff.m_compression == 3 && (tiff.m_t4Options & 2)) ||
+                                  (tiff.m_compression == 4 && (tiff.m_t6Options & 2));
+    if ((tiff.m_compression != 3 && tiff.m_compression != 4) || uncompressedMode) {
+        reason = "Compression unsupported!";
+        return false;
+    }
+    if (tiff.m_bitsPerSample != 1) {
+        reason = "Bits per sample unsupported!";
+        return false;
+    }
+    if (tiff.m_width == 0 || tiff.m_height == 0) {
+        reason = "Image width or height is 0!";
+        return false;
+    }
+    // Each strip is coded on its own, so several strips cannot be joined into one stream.
+    if (tiff.m_stripOffsets.empty() || tiff.m_stripByteCounts.empty() ||
+        tiff.m_stripByteCounts[0] == 0) {
+        reason = "Image has no strip!";
+        return false;
+    }
+    if (tiff.m_stripOffsets.size() != 1 || tiff.m_stripByteCounts.size() != 1) {
+        reason = "Several strips unsupported!";
+        return false;
+    }
+    // A strip past the end of the data is a cut-off download: refuse the page before
+    // anything of it is written, so that it can be fetched again.
+    if (!tiff.StripsInData()) {
+        reason = tiff.GetError();
+        final = false;
+        return false;
+    }
+    final = false;
+    return true;
+}
+
+// Removes the hidden partial files that writers of processes no longer running left beside
+// path (".NAME.PID.N.part"): such a process was killed mid-way and cannot finish them.
+void RemoveAbandonedParts(const wxFileName& name) {
+    const std::string folder = FsName(name.GetPath().empty() ? "." : name.GetPath());
+    const std::string prefix = "." + FsName(name.GetFullName()) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = entry->d_name;
+        if (file.size() <= prefix.size() + 5 || file.compare(0, prefix.size(), prefix) != 0 ||
+            file.compare(file.size() - 5, 5, ".part") != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(file.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || !end || *end != '.' || pid == long(getpid()))
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((folder + "/" + file).c_str());
+    }
+    ::closedir(dir);
+}
+
 } // namespace
+
+bool pdfWriter::CheckTiffPage(wxInputStream& in, wxString& reason, bool& final) {
+    tiffReader tiff(in);
+    return CheckTiff(tiff, reason, final);
+}
 
 pdfWriter::pdfWriter(wxString path, int pageCount)
     : m_ok(true), m_file(nullptr), m_imageNumber(1), m_pagesWritten(0), m_pageCount(pageCount),
@@ -283,6 +364,7 @@ void pdfWriter::Begin(const wxString& path, int pageCount, const PdfDocumentInfo
     }
 
     wxFileName name(path);
+    RemoveAbandonedParts(name);
     wxString title = name.GetFullName();
     title.Replace(".pdf", "", true);
 
@@ -388,55 +470,13 @@ bool pdfWriter::AddPage(wxInputStream& in) {
         return false;
 
     tiffReader tiff(in);
-    if (!tiff.m_ok) {
-        m_message = tiff.GetError();
-        wxLogError("%s", "Error?" + m_message);
-        // A cut-off or garbled answer may come whole next time; an impossible directory
-        // comes back the same.
-        if (tiff.m_malformed)
+    bool final = false;
+    if (!CheckTiff(tiff, m_message, final)) {
+        // The reader's own failures and a strip past the end are logged, as they always were.
+        if (!tiff.m_ok)
+            wxLogError("%s", "Error?" + m_message);
+        if (final)
             m_ok = false;
-        return false;
-    }
-    if (tiff.m_photometric != 0) {
-        m_message = "Colorspace unsupported!";
-        m_ok = false;
-        return false;
-    }
-    // Uncompressed mode embeds raw bits inside the coding, which PDF readers do not take.
-    const bool uncompressedMode = (tiff.m_compression == 3 && (tiff.m_t4Options & 2)) ||
-                                  (tiff.m_compression == 4 && (tiff.m_t6Options & 2));
-    if ((tiff.m_compression != 3 && tiff.m_compression != 4) || uncompressedMode) {
-        m_message = "Compression unsupported!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_bitsPerSample != 1) {
-        m_message = "Bits per sample unsupported!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_width == 0 || tiff.m_height == 0) {
-        m_message = "Image width or height is 0!";
-        m_ok = false;
-        return false;
-    }
-    // Each strip is coded on its own, so several strips cannot be joined into one stream.
-    if (tiff.m_stripOffsets.empty() || tiff.m_stripByteCounts.empty() ||
-        tiff.m_stripByteCounts[0] == 0) {
-        m_message = "Image has no strip!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_stripOffsets.size() != 1 || tiff.m_stripByteCounts.size() != 1) {
-        m_message = "Several strips unsupported!";
-        m_ok = false;
-        return false;
-    }
-    // A strip past the end of the data is a cut-off download: refuse the page before
-    // anything of it is written, so that it can be fetched again.
-    if (!tiff.StripsInData()) {
-        m_message = tiff.GetError();
-        wxLogError("%s", "Error?" + m_message);
         return false;
     }
     if (m_pagesWritten >= m_pageCount) {

@@ -48,6 +48,12 @@ public:
     // and not deleted. False with m_message set when the page was not appended; the page
     // may be offered again while m_ok is true.
     bool AddPage(wxInputStream& in);
+    // What AddPage would say of the single-page TIFF in `in` (read to its end), without
+    // writing: true when it embeds it unchanged. Otherwise false with the text AddPage would
+    // give, and `final` when the same bytes can never be embedded (unsupported coding, several
+    // strips, an impossible directory: the page is better fetched in another form) rather
+    // than a cut-off or damaged answer that may come whole next time.
+    static bool CheckTiffPage(wxInputStream& in, wxString& reason, bool& final);
     // Requests `path` through the session and adds the answer as the next page. A failed
     // request leaves m_message unchanged (the reason is the session's GetError()).
     bool AddPageFromServer(httpSession& session, wxString path);

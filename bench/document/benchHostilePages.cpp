@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -46,6 +47,21 @@ std::string pageWith(const std::string& extra) {
     }
     return pdf + "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
            "\n%%EOF\n";
+}
+
+// The page with an object stream that inflates to `inflated` bytes of blanks.
+std::string objectStreamBomb(size_t inflated) {
+    const std::string blanks(inflated, ' ');
+    uLongf size = compressBound(uLong(blanks.size()));
+    std::string data(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&data[0]), &size,
+              reinterpret_cast<const Bytef*>(blanks.data()), uLong(blanks.size()), 9);
+    data.resize(size);
+    std::string pdf = pageWith("9 0 R");
+    pdf.insert(pdf.rfind("\nxref") + 1,
+               "9 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Filter /FlateDecode /Length " +
+                   std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n");
+    return pdf;
 }
 
 std::string numbers(size_t count) {
@@ -107,6 +123,8 @@ int main() {
         {"PDF: the real OPS page as a page PDF", [&ops] { return qvfix::makePagePdf(ops); }, false},
         {"PDF: 19000 numbers on the page", [] { return pageWith(numbers(19000)); }, false},
         {"PDF: 8 million numbers on the page", [] { return pageWith(numbers(8000000)); }, false},
+        {"PDF: object stream inflating to 200 MB", [] { return objectStreamBomb(200 << 20); },
+         false},
         {"PDF: 15 MB of drawing data",
          [&ops] {
              qvfix::PagePdfOptions o;

@@ -1,8 +1,9 @@
 // The main window as a real window: menus, input box, list, status bar, help, closing.
-#include "HtmlWindow.h"
 #include "MyApp.h"
 #include "MyFrame.h"
 #include "guitest.h"
+#include "helpPage.h"
+#include "modalDriver.h"
 #include "settings.h"
 #include "testutil.h"
 
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -133,6 +135,16 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     EXPECT_EQ(status->GetFieldsCount(), 2);
     EXPECT_EQ(status->GetStatusText(0), "0 Pages Downloaded from the USPTO");
 
+    // A first start shows both fields' texts whole in whatever font GTK uses.
+    const std::pair<int, const char*> texts[] = {{0, "8888 Pages Downloaded from the USPTO"},
+                                                 {1, "Running Latest Version"},
+                                                 {1, "Checking for available updates..."}};
+    for (const auto& [field, text] : texts) {
+        wxRect rect;
+        ASSERT_TRUE(status->GetFieldRect(field, rect));
+        EXPECT_GT(rect.width, status->GetTextExtent(text).x) << text;
+    }
+
     EXPECT_EQ(m_frame->GetPosition(), wxPoint(50, 50));
     m_frame->SetSize(100, 100);
     qvtest::pump(100);
@@ -144,6 +156,17 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     // The input row is drawn in full: the box is tall enough for its text.
     EXPECT_GE(m_frame->textCtrl->GetSize().GetHeight(), m_frame->textCtrl->GetCharHeight());
     EXPECT_FALSE(qvtest::screenshot("main-window", m_frame).empty());
+}
+
+TEST_F(MainWindowTest, AltSOpensSetupAsItsLabelSays) {
+    qvtest::ModalHook hook([](wxDialog*) { return wxID_CANCEL; });
+    m_frame->Raise();
+    m_frame->textCtrl->SetFocus();
+    qvtest::pump(100);
+    wxUIActionSimulator sim;
+    sim.Char('s', wxMOD_ALT);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !hook.seen.empty(); }));
+    EXPECT_EQ(hook.seen.front().title, "Setup");
 }
 
 TEST_F(MainWindowTest, EnterInTheInputBoxActsLikeTheButton) {
@@ -162,6 +185,16 @@ TEST_F(MainWindowTest, EnterInTheInputBoxActsLikeTheButton) {
               wxString("\"abc%s\" -- Unknown Format\n\n\n") + kExpectedToolTip);
     EXPECT_EQ(m_frame->textCtrl->GetValue(), "abc%s"); // the box keeps its text
     EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+
+    // A pasted page of text is quoted cut short, so the box fits the screen.
+    log.clear();
+    m_frame->textCtrl->ChangeValue(wxString('q', 5000));
+    wxCommandEvent longText(wxEVT_BUTTON, ID_DOWNLOAD);
+    m_frame->GetEventHandler()->ProcessEvent(longText);
+    qvtest::pump(50);
+    ASSERT_EQ(log.errors().size(), 1u);
+    EXPECT_TRUE(log.errors().front().StartsWith(
+        "\"" + wxString('q', 59) + wxString::FromUTF8("\u2026") + "\" -- Unknown Format\n\n\n"));
 
     // The button reaches the same handler.
     log.clear();
@@ -258,6 +291,25 @@ TEST(MainWindowClose, SecondCloseRequestDoesNothingAndSettingsAreWritten) {
     EXPECT_EQ(v, 4);
     EXPECT_EQ(config->Read("Path", ""), wxGetCwd());
     EXPECT_TRUE(wxIsAbsolutePath(config->Read("exec", "")));
+}
+
+TEST(MainWindowClose, AVanishedDownloadFolderKeepsTheLastGoodPathWithoutABox) {
+    freshSettings();
+    const wxString before = wxGetCwd();
+    auto folder = std::make_unique<qvtest::TempDir>("qv-vanishing");
+    OpenSettings()->Write("Path", wxString(folder->path()));
+    qvtest::CapturedLog log;
+    MyFrame* frame = StartMainWindow();
+    qvtest::pump(100);
+    ASSERT_EQ(wxGetCwd(), wxString(folder->path()));
+    const wxString stored = folder->path();
+    folder.reset(); // the folder goes while the program runs
+    frame->Close(true);
+    ASSERT_TRUE(qvtest::pumpUntil([] { return TheMainFrame() == nullptr; }));
+    qvtest::pump(50);
+    EXPECT_TRUE(log.errors().empty()) << log.errors().front();
+    EXPECT_EQ(OpenSettings()->Read("Path", "none"), stored);
+    wxSetWorkingDirectory(before);
 }
 
 } // namespace

@@ -135,3 +135,48 @@ TEST(OpsPages, ImpossibleDirectoryEndsTheDocument) {
     EXPECT_FALSE(addPage(w, good.substr(0, good.size() / 2)));
     EXPECT_TRUE(w.m_ok);
 }
+
+// The check a job makes before it decides between a page's TIFF and its PDF says what
+// AddPage then does, refusal text and all.
+TEST(OpsPages, CheckTiffPageForeseesAddPage) {
+    const std::string good = qvfix::makeTiff();
+    std::string lzw = good, pastTheEnd = good;
+    ASSERT_TRUE(qvfix::setTagValue(lzw, 259, 5));
+    ASSERT_TRUE(qvfix::setTagValue(pastTheEnd, 279, uint32_t(good.size())));
+    qvfix::FixtureOptions strips, blackIsZero;
+    strips.rowsPerStrip = 50;
+    blackIsZero.photometric = 1;
+    struct Case {
+        const char* what;
+        std::string tiff;
+        bool fits;
+        bool final;
+    };
+    const Case cases[] = {
+        {"little-endian page", good, true, false},
+        {"OPS page", qvfix::readWholeFile(qvfix::fixturePath(kOpsPages[0])), true, false},
+        {"several strips", qvfix::makeTiff(strips), false, true},
+        {"BlackIsZero", qvfix::makeTiff(blackIsZero), false, true},
+        {"LZW", lzw, false, true},
+        {"repeated strip table", qvfix::repeatedStripTableTiff(), false, true},
+        {"cut off", good.substr(0, good.size() / 2), false, false},
+        {"strip past the end", pastTheEnd, false, false},
+        {"an error page", "<html>Service unavailable</html>", false, false},
+    };
+    qvtest::TempDir dir("qvops");
+    for (const Case& c : cases) {
+        wxMemoryInputStream in(c.tiff.data(), c.tiff.size());
+        wxString reason;
+        bool final = !c.final;
+        EXPECT_EQ(pdfWriter::CheckTiffPage(in, reason, final), c.fits) << c.what;
+        EXPECT_EQ(final, c.final) << c.what;
+        EXPECT_EQ(reason.empty(), c.fits) << c.what;
+        pdfWriter w(dir.file("check.pdf"), 2);
+        ASSERT_TRUE(addPage(w, good));
+        EXPECT_EQ(addPage(w, c.tiff), c.fits) << c.what;
+        EXPECT_EQ(w.m_ok, !c.final) << c.what;
+        if (!c.fits) {
+            EXPECT_EQ(w.m_message, reason) << c.what;
+        }
+    }
+}

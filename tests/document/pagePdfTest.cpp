@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <zlib.h>
 
 namespace {
 
@@ -78,6 +79,19 @@ private:
     void (*m_handler)(int);
 };
 
+// An object 9 of the given type whose stream holds `inside`, compressed with zlib.
+std::string compressedObjects(const std::string& type, const std::string& filter,
+                              const std::string& inside) {
+    uLongf size = compressBound(uLong(inside.size()));
+    std::string data(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&data[0]), &size,
+                  reinterpret_cast<const Bytef*>(inside.data()), uLong(inside.size()), 9) != Z_OK)
+        return {};
+    data.resize(size);
+    return "9 0 obj\n<< /Type " + type + " /N 1 /First 4 /Filter " + filter + " /Length " +
+           std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+}
+
 } // namespace
 
 TEST(PagePdf, LiftsTheFaxImageUnchangedWithItsParameters) {
@@ -119,6 +133,28 @@ TEST(PagePdf, LiftsTheFaxImageUnchangedWithItsParameters) {
         EXPECT_NEAR(image.pageWidth, c.options.pageWidth, 0.01) << c.what;
         EXPECT_NEAR(image.pageHeight, c.options.pageHeight, 0.01) << c.what;
     }
+}
+
+// Objects and the cross-reference table in compressed streams, as qpdf writes them: read
+// once their inflated size and contents are counted.
+TEST(PagePdf, ReadsPagesWithCompressedObjects) {
+    qvtest::TempDir dir("qvpagepdf");
+    const std::string tiff = qvfix::readWholeFile(qvfix::fixturePath(kOpsPage));
+    qvfix::PagePdfOptions turned;
+    turned.rotate = 90;
+    ASSERT_TRUE(qvtest::writeFile(dir.file("plain.pdf"), qvfix::makePagePdf(tiff, turned)));
+    ASSERT_EQ(qvtest::runCommand("qpdf --object-streams=generate '" + dir.file("plain.pdf") +
+                                 "' '" + dir.file("packed.pdf") + "'"),
+              0);
+    const std::string packed = qvtest::readFile(dir.file("packed.pdf"));
+    ASSERT_NE(packed.find("/ObjStm"), std::string::npos);
+    ASSERT_NE(packed.find("/XRef"), std::string::npos);
+    CcittImage image;
+    wxString error;
+    ASSERT_EQ(ExtractCcittImage(packed, image, error), CcittExtraction::Ok) << error;
+    EXPECT_TRUE(image.data == qvfix::rawStrip(tiff));
+    EXPECT_EQ(image.rotate, 90);
+    EXPECT_EQ(image.columns, 2592u);
 }
 
 TEST(PagePdf, PagesFromPdfsRenderLikeTheirSource) {
@@ -177,7 +213,7 @@ TEST(PagePdf, RefusesWhatIsNotOneFaxImageOnOnePage) {
     // file is refused before qpdf reads it).
     auto insert = [&good](const std::string& object) {
         std::string pdf = good;
-        pdf.insert(pdf.rfind("xref"), object);
+        pdf.insert(pdf.rfind("\nxref") + 1, object);
         return pdf;
     };
     std::string many = "9 0 obj\n[";
@@ -219,11 +255,19 @@ TEST(PagePdf, RefusesWhatIsNotOneFaxImageOnOnePage) {
          CcittExtraction::Unsuitable, "Page PDF hides objects in stream data"},
         {"25000 numbers", insert(many), CcittExtraction::Unsuitable,
          "Page PDF has more structure than a page of one image"},
-        {"object stream", insert("9 0 obj\n<< /Type /ObjStm /N 0 /First 0 >>\nendobj\n"),
-         CcittExtraction::Unsuitable, "Page PDF keeps objects in compressed streams"},
-        {"escaped name of a cross-reference stream",
-         insert("9 0 obj\n<< /Type /X#52ef >>\nendobj\n"), CcittExtraction::Unsuitable,
-         "Page PDF keeps objects in compressed streams"},
+        {"an object stream inflating past its limit",
+         insert(compressedObjects("/ObjStm", "/FlateDecode", std::string(300 << 10, ' '))),
+         CcittExtraction::Unsuitable,
+         "Page PDF keeps more compressed objects than a page of one image"},
+        {"a cross-reference stream, its type name escaped",
+         insert(compressedObjects("/X#52ef", "/FlateDecode", std::string(300 << 10, '\0'))),
+         CcittExtraction::Unsuitable,
+         "Page PDF keeps more compressed objects than a page of one image"},
+        {"an object stream of 25000 numbers",
+         insert(compressedObjects("/ObjStm", "/FlateDecode", many)), CcittExtraction::Unsuitable,
+         "Page PDF has more structure than a page of one image"},
+        {"an object stream in LZW", insert(compressedObjects("/ObjStm", "/LZWDecode", "1 0")),
+         CcittExtraction::Unsuitable, "Page PDF compresses its objects in a way not taken"},
         {"over the size ceiling", good + std::string(kMaxPagePdfBytes, ' '),
          CcittExtraction::Unsuitable, "Page PDF is larger than 16 MB"},
     };

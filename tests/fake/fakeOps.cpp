@@ -695,8 +695,12 @@ std::string throttleValue(const OpsThrottle& t,
         auto it = recent.find(service);
         const size_t used = it == recent.end() ? 0 : it->second.size();
         std::string light = "green";
+        auto forced = std::find_if(t.lights.begin(), t.lights.end(),
+                                   [service](const auto& l) { return l.first == service; });
         if (std::find(t.black.begin(), t.black.end(), service) != t.black.end())
             light = "black";
+        else if (forced != t.lights.end())
+            light = forced->second;
         else if (allowance <= 0 || used * 4 > size_t(allowance) * 3)
             light = "red";
         else if (used * 2 >= size_t(allowance))

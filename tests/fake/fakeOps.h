@@ -12,7 +12,7 @@
 //   ... GET https://ops.epo.org/3.2/rest-services/published-data/publication/docdb/
 //       EP.2400812.A1/images, then .../published-data/images/EP/2400812/A1/fullimage.tiff?Range=1
 //
-// Behaviour, as the live service's (see the helpers' usage note for the details):
+// Behaviour, as the live service's:
 //   POST /3.2/auth/accesstoken     Basic key:secret and grant_type=client_credentials give
 //                                  the token JSON (every value a string); else 401 JSON
 //   everything else under /3.2/    needs "Authorization: Bearer <valid token>", else 400
@@ -25,7 +25,11 @@
 //                                  X-RegisteredQuotaPerWeek-Used
 // Requests per service (inquiries: retrieval, pages: images, anything else: other) are
 // counted over a rolling minute; one above the smallest allowance advertised in that minute
-// gets 403 ThrottlingControlQuota with Retry-After (ms) and counts in throttleRejections().
+// gets 403 ThrottlingControlQuota with Retry-After (ms) and counts in stats().throttleRejections.
+// The minute is a second shorter than the client's, so that a request that arrives a little
+// after it was sent never counts twice. Requests to ops.epo.org as plain HTTP get 404.
+//
+// Each tunnel holds a server thread on each side while it lasts; the fake has 48 of each.
 //
 // The generic rules of FakeService::addRule work inside the tunnel too (host "ops.epo.org"):
 // Drop, DropMidBody (a truncated body), Stall, StallMidBody, Status500, delays. OPS answers
@@ -35,6 +39,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvfake {
@@ -123,6 +128,8 @@ struct OpsThrottle {
     int retrieval = 200;
     int search = 30;
     std::vector<std::string> black; // services shown black ("images", "retrieval"...)
+    // Lights shown whatever the use: service -> light ({"images", "red"}).
+    std::vector<std::pair<std::string, std::string>> lights;
 };
 OpsThrottle opsBusy();       // busy: images 100, retrieval 100, search 15, inpadoc 30, other 500
 OpsThrottle opsOverloaded(); // overloaded: images 50, retrieval 50, search 5, inpadoc 10, other 250

@@ -9,6 +9,9 @@
 #include "pct.h"
 #include "uspto.h"
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <wx/filename.h>
 #include <wx/init.h>
 
@@ -136,6 +139,23 @@ void PagePdfSeeds() {
     variants[6].options.extraContent = "BI /W 8 /H 1 /BPC 1 /IM true ID \xAA EI\n";
     for (const Variant& v : variants)
         Save("page_pdf", v.name + std::string(".pdf"), qvfix::makePagePdf(page, v.options));
+
+    // The same page with its objects and cross-reference table in compressed streams.
+    std::string packed;
+    try {
+        const std::string plain = qvfix::makePagePdf(page);
+        QPDF pdf;
+        pdf.processMemoryFile("seed", plain.data(), plain.size());
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.setObjectStreamMode(qpdf_o_generate);
+        writer.write();
+        const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        packed.assign(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+    } catch (std::exception& e) {
+        std::fprintf(stderr, "qpdf: %s\n", e.what());
+    }
+    Save("page_pdf", "object-streams.pdf", packed);
 }
 
 void UsptoSeeds(qvfake::FakeService& fake) {
