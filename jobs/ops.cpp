@@ -208,11 +208,14 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
         pacer.Observe(answer.Header("X-Throttling-Control"));
         pacer.NoteWeekUsed(answer.Header("X-RegisteredQuotaPerWeek-Used"));
 
-        if (InvalidToken(answer) && !renewed) {
-            // Expired or unknown: a new token, and the same request once more.
-            renewed = true;
+        if (InvalidToken(answer)) {
+            // Expired or unknown: a new token, and the same request once more. Refused
+            // again, the request fails (and counts down); the next attempt starts afresh.
             opsTokens::Instance().Rejected(m_key, token);
-            continue;
+            if (!renewed) {
+                renewed = true;
+                continue;
+            }
         }
         if (answer.status == 403) {
             const std::string reason = answer.Header("X-Rejection-Reason");
@@ -282,6 +285,7 @@ ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, b
     httpAnswer answer;
     Outcome o = Call(OpsService::Images, wxString::Format("%s.tiff?Range=%i", doc.link, page),
                      "application/tiff", answer);
+    m_pageMissing = answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound";
     if (o != Outcome::Answer || answer.status != 200)
         return o;
     // The bytes decide what the page is, not the Content-Type.
@@ -317,6 +321,11 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
                 return false;
             if (added)
                 break;
+            if (m_pageMissing) {
+                // The inquiry promised the page; asking again would get the same answer.
+                PostStatus(wxString::Format("Error Page %i Not Found!", i));
+                return false;
+            }
             if (!writer.m_ok) {
                 PostStatus(wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
                                             writer.m_message));

@@ -67,8 +67,9 @@ private:
 
     const OpsCredentials m_key;
     OpsNumber m_number;
-    wxString m_shown;     // "EP 1000000 B1": the publication taken, as the row shows it
-    int m_page = 0;       // the page being fetched, 0 before the pages
-    wxString m_lastError; // of the last failed request, for the countdown text
-    wxString m_activity;  // what the row showed before a wait, shown again after it
+    wxString m_shown;           // "EP 1000000 B1": the publication taken, as the row shows it
+    int m_page = 0;             // the page being fetched, 0 before the pages
+    wxString m_lastError;       // of the last failed request, for the countdown text
+    bool m_pageMissing = false; // the last page asked for is not there (404)
+    wxString m_activity;        // what the row showed before a wait, shown again after it
 };

@@ -444,3 +444,17 @@ TEST_F(OpsJob, FetchProgramDownloadsWithTheKeyFromTheEnvironment) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OpsJob, PageTheInquiryPromisedButTheServiceLacksEndsTheDocument) {
+    qvfake::OpsPublication pub = qvfake::opsPublication("EP", "1000000", "B1", Pages(2));
+    pub.instances[0].announcedPages = 3;
+    service->addPublication(pub);
+    ASSERT_TRUE(Run(MakeJob(1, "EP1000000")));
+    EXPECT_EQ(recorder->Statuses(1).back(), "Error Page 3 Not Found!");
+    EXPECT_EQ(Matching(fake->requests(), "fullimage.tiff?Range=3").size(), 1u);
+    EXPECT_TRUE(Files().empty());
+}
+
+} // namespace
