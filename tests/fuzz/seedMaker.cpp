@@ -12,6 +12,7 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <wx/base64.h>
 #include <wx/filename.h>
 #include <wx/init.h>
 
@@ -223,7 +224,48 @@ void EspacenetSeeds(qvfake::FakeService& fake) {
 }
 
 // The recorded answer of the live service, and variants of it that the job must survive.
-void OpsInquirySeeds() {
+// An answer of the fake EPO service, fetched as the EPO job fetches it (token first).
+std::string FetchEpo(const std::string& path) {
+    httpSession session(0, "", "", "", "");
+    const std::string pair = std::string(qvfake::kOpsSampleKey) + ":" + qvfake::kOpsSampleSecret;
+    httpAnswer token, answer;
+    const bool got =
+        session.Exchange("https://ops.epo.org/3.2/auth/accesstoken",
+                         {"Authorization: Basic " +
+                          std::string(wxBase64Encode(pair.data(), pair.size()).utf8_str())},
+                         "grant_type=client_credentials", token);
+    const size_t at = token.body.find("\"access_token\": \"");
+    if (got && at != std::string::npos) {
+        const size_t from = at + 17, to = token.body.find('"', from);
+        session.Exchange("https://ops.epo.org/3.2/rest-services/" + path,
+                         {"Authorization: Bearer " + token.body.substr(from, to - from)}, "",
+                         answer);
+    }
+    if (answer.body.empty()) {
+        std::fprintf(stderr, "no EPO answer for %s: %s\n", path.c_str(),
+                     static_cast<const char*>(session.GetError().utf8_str()));
+        ++g_failures;
+    }
+    return answer.body;
+}
+
+void OpsInquirySeeds(qvfake::FakeService& fake) {
+    qvfake::OpsFake& epo = fake.enableOps();
+    setenv("https_proxy", fake.proxyUrl().c_str(), 1);
+    setenv("CURL_CA_BUNDLE", epo.caBundlePath().c_str(), 1);
+    const std::string page = qvfake::opsPage(1, 64, 40);
+    epo.addPublication(qvfake::opsPublication("EP", "1000000", "A1", {page, page}, {page}));
+    epo.addPublication(qvfake::opsPublication("EP", "1000000", "B1", {page, page, page}));
+    epo.addPublication(qvfake::opsSearchReport("EP", "1000000", "A3", {page}));
+    qvfake::OpsPublication us = qvfake::opsPublication("US", "7000001", "B2", {page, page});
+    us.instances.push_back(qvfake::opsCertificateOfCorrection("7000001", {page}));
+    epo.addPublication(us);
+    Save("ops_inquiry", "fake-three-kinds",
+         FetchEpo("published-data/publication/epodoc/EP1000000/images"));
+    Save("ops_inquiry", "fake-certificate",
+         FetchEpo("published-data/publication/docdb/US.7000001.B2/images"));
+    Save("ops_inquiry", "fake-not-found", FetchEpo("published-data/publication/epodoc/EP9/images"));
+
     const std::string recorded =
         qvfix::readWholeFile(std::string(QV_OPS_RECORDED) + "/inquiry-WO2010050748A2.xml");
     Save("ops_inquiry", "recorded-WO2010050748A2", recorded);
@@ -285,7 +327,7 @@ int main(int argc, char** argv) {
         UsptoSeeds(fake);
         EspacenetSeeds(fake);
         NumberSeeds();
-        OpsInquirySeeds();
+        OpsInquirySeeds(fake);
     }
     qvNetCleanup();
     return g_failures == 0 ? 0 : 1;
