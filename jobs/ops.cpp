@@ -2,12 +2,12 @@
 
 #include "httpSession.h"
 #include "pdfWriter.h"
-
 #include "tiffReader.h"
 
 #include <wx/mstream.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
 namespace {
