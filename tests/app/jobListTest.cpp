@@ -13,6 +13,7 @@
 #include "uspto.h"
 
 #include <gtest/gtest.h>
+#include <wx/clipbrd.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -482,6 +483,29 @@ TEST_F(JobListTest, DownloadListAddsARowPerNumberOfTheFile) {
     EXPECT_TRUE(log.errors()[0].Contains(m_dir.file("gone.txt")));
     EXPECT_TRUE(log.errors()[0].Contains("No such file"));
     EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+}
+
+TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 5;
+    {
+        wxClipboardLocker locker;
+        ASSERT_TRUE(!!locker);
+        ASSERT_TRUE(wxTheClipboard->SetData(new wxTextDataObject("1000601\n1000602\r\nEP15")));
+    }
+    m_frame->textCtrl->SetFocus();
+    m_frame->textCtrl->Paste();
+    // The toolkit hands the clipboard over asynchronously.
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !m_frame->textCtrl->GetValue().empty(); }));
+    EXPECT_TRUE(HoldsSeveralNumbers(m_frame->textCtrl->GetValue()))
+        << m_frame->textCtrl->GetValue();
+    wxCommandEvent press(wxEVT_BUTTON, ID_DOWNLOAD);
+    m_frame->GetEventHandler()->ProcessEvent(press);
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+    EXPECT_EQ(typed(0), "1000601");
+    EXPECT_EQ(typed(1), "1000602");
+    EXPECT_EQ(typed(2), "EP15");
+    wxTheClipboard->Clear();
 }
 
 } // namespace
