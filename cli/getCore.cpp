@@ -159,6 +159,34 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
+std::string Printable(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out += c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence stays, but U+0080...U+009F, which some terminals obey like
+        // ESC sequences; a byte outside a sequence (such as a lone 8-bit CSI) does not.
+        const size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        bool whole = len != 0 && c <= 0xF4 && i + len <= s.size();
+        for (size_t k = 1; whole && k < len; ++k)
+            whole = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (whole && !(c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0)) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            out += '?';
+            i += whole ? len : 1;
+        }
+    }
+    return out;
+}
+
 long PagesInStatus(const std::string& status, long* page) {
     long at = 0, of = 0;
     char tail = 0;

@@ -40,6 +40,11 @@ std::string Summary(const std::vector<int>& counts);
 // the line stays valid JSON whatever a status held.
 std::string JsonString(const std::string& utf8);
 
+// Text for a terminal: control characters (C0, DEL and the C1 range) become '?', so that no
+// status text, which may carry bytes from the network, can move the cursor or change the
+// terminal's state.
+std::string Printable(const std::string& utf8);
+
 // The page count in "Downloading page 3 of 12" (12), or -1; page gets the 3.
 long PagesInStatus(const std::string& status, long* page = nullptr);
 

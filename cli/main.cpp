@@ -22,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -129,6 +130,8 @@ public:
 
     bool ok() const { return m_wake[0] >= 0; }
 
+    // Called on the jobs' threads: the queue has its own lock, and the pipe's descriptors
+    // do not change while jobs run.
     void QueueEvent(wxEvent* event) override {
         wxEvtHandler::QueueEvent(event);
         const char byte = 1;
@@ -286,11 +289,11 @@ void Runner::End(Document& doc) {
 }
 
 std::string Runner::EndLine(const Document& doc) const {
-    std::string line = doc.given + ": " + doc.status;
+    std::string line = qvget::Printable(doc.given + ": " + doc.status);
     if (doc.outcome == Outcome::Finished && doc.pages > 0)
         line += ", " + std::to_string(doc.pages) + (doc.pages == 1 ? " page" : " pages");
     if (!doc.file.empty())
-        line += " -> " + doc.file;
+        line += " -> " + qvget::Printable(doc.file);
     return line;
 }
 
@@ -325,10 +328,10 @@ void Runner::Redraw(bool now) {
     for (const Document& doc : m_docs) {
         if (doc.state != Document::Running)
             continue;
-        std::string line = "  " + doc.given;
+        std::string line = "  " + qvget::Printable(doc.given);
         if (line.size() < 20)
             line.resize(20, ' ');
-        line += " " + doc.status;
+        line += " " + qvget::Printable(doc.status);
         out += Fit(line, width) + "\n";
         ++m_liveLines;
     }
@@ -366,7 +369,11 @@ void Runner::CancelAll() {
         if (doc.state != Document::Running || !doc.record->job)
             continue;
         ziv2ize* job = doc.record->job;
-        stoppers.emplace_back([job] { job->Delete(); });
+        try {
+            stoppers.emplace_back([job] { job->Delete(); });
+        } catch (const std::system_error&) {
+            job->Delete(); // no thread to spare: this one is asked and awaited alone
+        }
     }
     for (std::thread& t : stoppers)
         t.join();
@@ -507,6 +514,8 @@ int Main(int argc, char** argv) {
     int status = 1;
     {
         Runner runner(docs, settings, folder, limit, display, signalFd);
+        if (!runner.ok())
+            std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
         if (runner.ok()) {
             g_runner = &runner;
             SetJobEventTarget(&CurrentRunner);

@@ -105,6 +105,16 @@ TEST(GetCore, OutcomesSummaryAndPages) {
     EXPECT_EQ(qvget::Summary({0, 0, 0, 1, 2, 3}), "1 unknown format, 2 failed, 3 cancelled");
     EXPECT_EQ(qvget::Summary({0, 0, 0, 0, 0, 0}), "nothing downloaded");
 
+    // What a terminal would obey turns into '?'; other text, UTF-8 included, stays.
+    EXPECT_EQ(qvget::Printable("Error \x1b]0;title\x07 \x1b[2J\r\n\x7f"),
+              "Error ?]0;title? ?[2J???");
+    EXPECT_EQ(qvget::Printable("\xC2\x9B"
+                               "31m \x9b"
+                               "1m"),
+              "?31m ?1m");
+    EXPECT_EQ(qvget::Printable("/home/j\xC3\xBCrgen/\xC2\xA7 \xC4\x9B 5,123,456.pdf"),
+              "/home/j\xC3\xBCrgen/\xC2\xA7 \xC4\x9B 5,123,456.pdf");
+
     long page = 0;
     EXPECT_EQ(qvget::PagesInStatus("Downloading page 3 of 12", &page), 12);
     EXPECT_EQ(page, 3);
