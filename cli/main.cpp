@@ -14,6 +14,7 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 #include <cerrno>
 #include <chrono>
@@ -410,6 +411,7 @@ int Runner::Run() {
             return 130;
         }
         Drain();
+        wxLog::FlushActive(); // what a job logged on its thread goes to standard error now
         Redraw(false);
     }
     Redraw(true);
