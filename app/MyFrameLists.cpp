@@ -36,6 +36,6 @@ void MyFrame::OnDownloadList(wxCommandEvent&) {
                         "Lists (*.txt, *.csv)|*.txt;*.csv|Text files (*.txt)|*.txt|CSV files "
                         "(*.csv)|*.csv|All files|*",
                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
-    if (dialog.ShowModal() == wxID_OK)
+    if (dialog.ShowModal() == wxID_OK && !dialog.GetPath().empty())
         LoadListFile(dialog.GetPath());
 }

@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 #include <wx/clipbrd.h>
 #include <wx/dnd.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
+#include <wx/modalhook.h>
 #include <wx/statusbr.h>
 #include <wx/uiaction.h>
 
@@ -506,6 +508,43 @@ TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
     EXPECT_EQ(typed(1), "1000602");
     EXPECT_EQ(typed(2), "EP15");
     wxTheClipboard->Clear();
+}
+
+TEST_F(JobListTest, DownloadListCommandAsksForATextOrCsvFileAndLoadsTheChosenOne) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 5;
+    const std::string list = m_dir.file("chosen.txt");
+    ASSERT_TRUE(qvtest::writeFile(list, "1000701\n1000702\n"));
+    // Answers the chooser as a user would, choosing the list file.
+    struct Chooser : wxModalDialogHook {
+        std::string path;
+        wxString wildcard;
+        int shown = 0;
+        int Enter(wxDialog* dialog) override {
+            auto* chooser = dynamic_cast<wxFileDialog*>(dialog);
+            if (!chooser)
+                return wxID_NONE;
+            ++shown;
+            wildcard = chooser->GetWildcard();
+            chooser->SetPath(path);
+            // The toolkit's chooser takes the file once it has read the folder.
+            qvtest::pumpUntil([&] { return chooser->GetPath() == wxString(path); },
+                              std::chrono::seconds(5));
+            return wxID_OK;
+        }
+        void Exit(wxDialog*) override {}
+    } chooser;
+    chooser.path = list;
+    chooser.Register();
+    command(ID_DOWNLOAD_LIST);
+    chooser.Unregister();
+    EXPECT_EQ(chooser.shown, 1);
+    EXPECT_TRUE(chooser.wildcard.Contains("*.txt"));
+    EXPECT_TRUE(chooser.wildcard.Contains("*.csv"));
+    EXPECT_TRUE(chooser.wildcard.EndsWith("|*")); // all files
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 2);
+    EXPECT_EQ(typed(0), "1000701");
+    EXPECT_EQ(typed(1), "1000702");
 }
 
 } // namespace
