@@ -100,8 +100,7 @@ struct Document {
     std::unique_ptr<JobRecord> record;
     std::string status = "Waiting";
     std::string file;
-    long pages = -1;
-    long page = 0;
+    long pages = -1; // announced by the job's status, -1 until then
     enum State { Waiting, Running, Ended } state = Waiting;
     Outcome outcome = Outcome::Failed;
 };
@@ -189,12 +188,9 @@ void Runner::OnStatus(wxThreadEvent& event) {
     if (!doc)
         return;
     doc->status = Utf8(event.GetString());
-    long page = 0;
-    const long pages = qvget::PagesInStatus(doc->status, &page);
-    if (pages > 0) {
+    const long pages = qvget::PagesInStatus(doc->status);
+    if (pages > 0)
         doc->pages = pages;
-        doc->page = page;
-    }
     m_dirty = true;
 }
 
