@@ -3,7 +3,9 @@
 #include "MyFrame.h"
 #include "settings.h"
 
-#include <curl/curl.h>
+#include "netInit.h"
+
+#include <wx/log.h>
 
 MyFrame* StartMainWindow() {
     auto config = OpenSettings();
@@ -16,7 +18,16 @@ MyFrame* StartMainWindow() {
 
 bool MyApp::OnInit() {
     // libcurl's global state is set up once, before any thread can make a session.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    m_netReady = qvNetInit();
+    if (!m_netReady)
+        wxLogError("Error Initializing WinInet!");
     StartMainWindow();
     return true;
+}
+
+int MyApp::OnExit() {
+    // The window waited for its jobs and the update thread: no session is left.
+    if (m_netReady)
+        qvNetCleanup();
+    return wxApp::OnExit();
 }

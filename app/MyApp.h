@@ -5,6 +5,10 @@
 class MyApp : public wxApp {
 public:
     bool OnInit() override;
+    int OnExit() override;
+
+private:
+    bool m_netReady = false;
 };
 
 // The start-up sequence without the application object: opens the settings store, fills

@@ -1,6 +1,6 @@
 #include "MyFrame.h"
 
-#include "HtmlWindow.h"
+#include "helpPage.h"
 #include "jobRecord.h"
 #include "settings.h"
 #include "tesselDrop.h"
@@ -97,6 +97,7 @@ wxEND_EVENT_TABLE()
         }
         maxThreads = ReadMaxThreads(*config);
     }
+    DownloadFolder();
 
     BuildControls();
     g_mainFrame.store(this);
@@ -163,6 +164,17 @@ void MyFrame::BuildMenus() {
     wxMenu* help = new wxMenu;
     help->Append(ID_HELP, "&Help...\tF1", "Show help");
 
+    // GTK lets the Selection menu's mnemonic take Alt+S before the accelerator that the File
+    // menu shows for Setup; the key is caught first so that it does what its label says.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& key) {
+        if (key.GetModifiers() == wxMOD_ALT &&
+            (key.GetKeyCode() == 'S' || key.GetKeyCode() == 's')) {
+            wxQueueEvent(this, new wxCommandEvent(wxEVT_MENU, ID_SETUP));
+            return;
+        }
+        key.Skip();
+    });
+
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file, "&File");
     bar->Append(selection, "&Selection");
@@ -211,7 +223,8 @@ void MyFrame::OnClose(wxCloseEvent&) {
     {
         auto config = OpenSettings();
         ClosingState state;
-        state.path = wxGetCwd();
+        // Never an empty Path: a folder removed meanwhile leaves the last good one stored.
+        state.path = DownloadFolder();
         state.maxThreads = maxThreads;
         // The real path of the running program, not argv[0], which may be a bare name.
         state.exec = wxStandardPaths::Get().GetExecutablePath();
@@ -222,6 +235,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         SaveClosingSettings(*config, state);
     }
 
+    RequestStopOfAll();
     for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row)) {
         JobRecord* record = RecordOfRow(row);
         if (record) {

@@ -100,6 +100,13 @@ private:
     void AddRow(const wxString& text, JobRecord* record);
     void StartJob(JobRecord& record);
     void StopJob(JobRecord& record);
+    // Asks the jobs of the selected rows (all rows) to end, without waiting: the waits that
+    // follow then overlap.
+    void RequestStopOfSelected();
+    void RequestStopOfAll();
+    // The download folder: the working folder, or the last one known good when that is gone.
+    wxString DownloadFolder();
+    wxString lastGoodFolder;
     void FreeJobRecord(JobRecord* record);
     void Forget(JobRecord* record); // takes it out of the waiting and running queues
 

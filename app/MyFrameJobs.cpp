@@ -60,7 +60,8 @@ void MyFrame::OnDownload(wxCommandEvent&) {
     if (!record->valid) {
         delete record;
         // The typed text is data, never a format.
-        wxLogError("%s", "\"" + text + "\" -- Unknown Format\n\n\n" + kInputToolTip);
+        wxLogError("%s",
+                   "\"" + TextForMessage(text) + "\" -- Unknown Format\n\n\n" + kInputToolTip);
         return;
     }
     AddRow(text, record);
@@ -89,7 +90,7 @@ void MyFrame::AddRow(const wxString& text, JobRecord* record) {
 void MyFrame::StartJob(JobRecord& record) {
     // The download folder is the working folder; the job keeps its absolute path, so a
     // later change of folder in Setup does not move a running download.
-    const JobInput input(record.number, ConnectionSettings, wxGetCwd());
+    const JobInput input(record.number, ConnectionSettings, DownloadFolder());
     ziv2ize* job = nullptr;
     if (record.kind == kUsptoJob)
         job = new uspto(record.id, input);
@@ -116,6 +117,29 @@ void MyFrame::StopJob(JobRecord& record) {
         record.job = nullptr;
     }
     record.finished = true;
+}
+
+void MyFrame::RequestStopOfSelected() {
+    for (long row = listCtrl->GetFirstSelected(); row != -1; row = listCtrl->GetNextSelected(row))
+        if (JobRecord* record = RecordOfRow(row); record && record->job)
+            record->job->RequestStop();
+}
+
+void MyFrame::RequestStopOfAll() {
+    for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row))
+        if (JobRecord* record = RecordOfRow(row); record && record->job)
+            record->job->RequestStop();
+}
+
+wxString MyFrame::DownloadFolder() {
+    wxString cwd;
+    {
+        wxLogNull quiet; // a folder removed behind our back is not worth a box
+        cwd = wxGetCwd();
+    }
+    if (!cwd.empty() && wxDirExists(cwd))
+        lastGoodFolder = cwd;
+    return lastGoodFolder.empty() ? cwd : lastGoodFolder;
 }
 
 void MyFrame::FreeJobRecord(JobRecord* record) {

@@ -38,32 +38,67 @@ bool programExists(const wxString& program) {
     return false;
 }
 
-// Starts program with path without waiting; false when it could not be started.
-bool startDetached(const wxString& program, const wxString& path) {
-    if (!programExists(program))
+// Starts the argument vector without waiting and without a shell; false when it could
+// not be started.
+bool startDetached(const wxArrayString& words) {
+    if (words.empty() || !programExists(words[0]))
         return false;
-    const wxScopedCharBuffer p = program.utf8_str();
-    const wxScopedCharBuffer f = path.utf8_str();
-    const char* argv[] = {p.data(), f.data(), nullptr};
-    return wxExecute(argv, wxEXEC_ASYNC) > 0;
+    std::vector<wxScopedCharBuffer> bytes;
+    std::vector<const char*> argv;
+    for (const wxString& word : words)
+        bytes.push_back(word.utf8_str());
+    for (const wxScopedCharBuffer& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    return wxExecute(argv.data(), wxEXEC_ASYNC) > 0;
+}
+
+bool startDetached(const wxString& program, const wxString& path) {
+    wxArrayString words;
+    words.Add(program);
+    words.Add(path);
+    return startDetached(words);
+}
+
+// The registered viewer's command for path as an argument vector. The open command is
+// built around a stand-in and split before the path goes in, so that the path is always
+// exactly one argument, whatever quotes, blanks or tabs it holds. Empty when no viewer is
+// registered.
+wxArrayString ViewerCommand(const wxString& path) {
+    static const wxString kStandIn = "QuorvanePdfPathStandIn";
+    wxString command;
+    if (wxFileType* type = wxTheMimeTypesManager->GetFileTypeFromExtension("pdf")) {
+        command = type->GetOpenCommand(kStandIn);
+        delete type;
+    }
+    wxArrayString words;
+    if (command.empty())
+        return words;
+    bool placed = false;
+    for (wxString word : wxCmdLineParser::ConvertStringToArgs(command)) {
+        if (word.Contains(kStandIn)) {
+            word.Replace(kStandIn, path);
+            placed = true;
+        }
+        words.Add(word);
+    }
+    if (!placed)
+        words.Add(path);
+    return words;
 }
 } // namespace
 
 bool MyFrame::OpenPdf(const wxString& path) {
     if (path.empty())
         return true;
-    wxString command;
-    if (wxFileType* type = wxTheMimeTypesManager->GetFileTypeFromExtension("pdf")) {
-        command = type->GetOpenCommand(path);
-        delete type;
-    }
-    if (!command.empty()) {
-        const wxArrayString words = wxCmdLineParser::ConvertStringToArgs(command);
-        if (!words.empty() && programExists(words[0]) && wxExecute(command, wxEXEC_ASYNC) > 0)
-            return true;
-    }
+    // An absolute path cannot be read as an option by the viewer.
+    wxFileName file(path);
+    file.MakeAbsolute();
+    const wxString absolute = file.GetFullPath();
+    if (startDetached(ViewerCommand(absolute)))
+        return true;
     // No registered viewer that would start: the desktop's opener decides.
-    if (!startDetached("xdg-open", path))
+    if (!startDetached("xdg-open", absolute))
         wxLogError("%s", kNoReader);
     return true;
 }
@@ -106,6 +141,7 @@ void MyFrame::OnPrint(wxCommandEvent&) {
 }
 
 void MyFrame::OnRemove(wxCommandEvent&) {
+    RequestStopOfSelected();
     long row;
     while ((row = listCtrl->GetFirstSelected()) != -1) {
         if (JobRecord* record = RecordOfRow(row)) {
@@ -117,6 +153,7 @@ void MyFrame::OnRemove(wxCommandEvent&) {
 }
 
 void MyFrame::OnDelete(wxCommandEvent&) {
+    RequestStopOfSelected();
     long row;
     while ((row = listCtrl->GetFirstSelected()) != -1) {
         if (JobRecord* record = RecordOfRow(row)) {
@@ -131,6 +168,7 @@ void MyFrame::OnDelete(wxCommandEvent&) {
 }
 
 void MyFrame::OnCancel(wxCommandEvent&) {
+    RequestStopOfSelected();
     for (long row = listCtrl->GetFirstSelected(); row != -1; row = listCtrl->GetNextSelected(row)) {
         JobRecord* record = RecordOfRow(row);
         if (!record || record->finished)

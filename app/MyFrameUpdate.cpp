@@ -31,6 +31,7 @@ void MyFrame::OnSetup(wxCommandEvent&) {
             }
             if (!changed)
                 wxLogError("Error changing directory to %s", folder);
+            DownloadFolder();
         }
     }
     if (maxThreads > kMaxThreadsLimit)

@@ -1,5 +1,10 @@
-#include "HtmlWindow.h"
+#include "helpPage.h"
+
 #include "settings.h"
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/sizer.h>
+#include <wx/statline.h>
 
 namespace {
 
@@ -81,4 +86,22 @@ wxString BuildHelpPage() {
     page += kBack;
     page += "</body></html>";
     return page;
+}
+
+wxDialog* CreateHelpDialog(wxWindow* parent) {
+    wxDialog* dialog = new wxDialog(parent, wxID_ANY, "Quorvane Help", wxDefaultPosition,
+                                    wxSize(800, 500), wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    HtmlWindow* html = new HtmlWindow(dialog, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                      wxHW_DEFAULT_STYLE, "htmlWindow");
+    html->SetPage(BuildHelpPage());
+    sizer->Add(html, 1, wxALL | wxEXPAND, 10);
+    sizer->Add(
+        new wxStaticLine(dialog, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL), 0,
+        wxLEFT | wxRIGHT | wxEXPAND, 10);
+    wxButton* ok = new wxButton(dialog, wxID_OK, "OK");
+    ok->SetDefault();
+    sizer->Add(ok, 0, wxALL | wxALIGN_RIGHT, 15);
+    dialog->SetSizer(sizer);
+    return dialog;
 }

@@ -13,6 +13,12 @@ wxString CleanNumber(const wxString& typed) {
     return number;
 }
 
+wxString TextForMessage(const wxString& typed) {
+    if (typed.length() <= kMaxQuotedLength)
+        return typed;
+    return typed.Left(kMaxQuotedLength - 1) + wxString::FromUTF8("\u2026");
+}
+
 bool ClassifyNumber(const wxString& number, int* kind) {
     if (number.empty())
         return false;

@@ -11,6 +11,11 @@ enum JobKind { kUsptoJob = 0, kPctJob = 1 };
 // Decides from the cleaned text which job kind takes it: returns false when neither does.
 bool ClassifyNumber(const wxString& number, int* kind);
 
+// The typed text as a message may quote it: at most kMaxQuotedLength characters, longer
+// text cut with "…", so that a pasted page of text cannot make a box wider than the screen.
+constexpr size_t kMaxQuotedLength = 60;
+wxString TextForMessage(const wxString& typed);
+
 // The text with every "," and then every " " removed.
 wxString CleanNumber(const wxString& typed);
 

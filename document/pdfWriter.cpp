@@ -1,5 +1,6 @@
 #include "pdfWriter.h"
 
+#include "pdfPageImage.h"
 #include "tiffReader.h"
 
 #include <wx/filename.h>
@@ -8,9 +9,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,15 +166,205 @@ wxString PdfString(const wxString& text) {
     return out + ">";
 }
 
+// Fits an image of w x h pixels into a 612 x 792 point page, keeping its aspect ratio:
+// how every page was sized before pages came with a trustworthy resolution.
+void LetterFit(uint64_t w, uint64_t h, unsigned long& pageWidth, unsigned long& pageHeight) {
+    uint64_t pw = 612, ph = 792;
+    if (h * 612 > w * 792)
+        pw = w * 792 / h;
+    else
+        ph = h * 612 / w;
+    pageWidth = (unsigned long)std::max<uint64_t>(pw, 1);
+    pageHeight = (unsigned long)std::max<uint64_t>(ph, 1);
+}
+
+// The smallest and largest page side readers take, in points.
+bool UsableSide(double points) {
+    return points >= 3 && points <= 14400;
+}
+
+// Page size of a TIFF page in points.
+//
+// Only big-endian pages are sized by their resolution. The pages of every source this writer
+// served before are little-endian, and their PDFs have always fitted the image into a letter
+// page whatever resolution the file states; those files must stay exactly as they were, and
+// nothing tells whether those sources' resolution tags are right. Big-endian pages were
+// refused until the OPS service, which serves them with their true, not square resolution
+// (A4 at about 313.5 x 300 dpi): sizing them by it changes no PDF this writer made before
+// and gives them their real size. A big-endian page without a usable resolution is fitted
+// as before; with ResolutionUnit none, the resolutions give only the pixels' shape.
+void TiffPageSize(const tiffReader& tiff, unsigned long& pageWidth, unsigned long& pageHeight) {
+    double xDpi = 0, yDpi = 0;
+    if (tiff.m_bigEndian && tiff.DotsPerInch(xDpi, yDpi)) {
+        const double w = tiff.m_width * 72.0 / xDpi, h = tiff.m_height * 72.0 / yDpi;
+        if (UsableSide(w) && UsableSide(h)) {
+            pageWidth = (unsigned long)std::lround(w);
+            pageHeight = (unsigned long)std::lround(h);
+            return;
+        }
+    }
+    if (tiff.m_bigEndian && tiff.m_resolutionUnit == 1 && tiff.m_xResolution > 0 &&
+        tiff.m_yResolution > 0) {
+        const double w = tiff.m_width / tiff.m_xResolution, h = tiff.m_height / tiff.m_yResolution;
+        double pw = 612, ph = 792;
+        if (h * 612 > w * 792)
+            pw = w * 792 / h;
+        else
+            ph = h * 612 / w;
+        pageWidth = (unsigned long)std::max(1.0, std::round(pw));
+        pageHeight = (unsigned long)std::max(1.0, std::round(ph));
+        return;
+    }
+    LetterFit(tiff.m_width, tiff.m_height, pageWidth, pageHeight);
+}
+
+// The bookmark title of a section as the service names it; unknown names are shown
+// capitalised with spaces, empty ones not at all.
+wxString SectionTitle(const wxString& name) {
+    static const char* const known[][2] = {
+        {"BIBLIOGRAPHY", "Bibliography"}, {"ABSTRACT", "Abstract"},
+        {"DESCRIPTION", "Description"},   {"CLAIMS", "Claims"},
+        {"DRAWINGS", "Drawings"},         {"SEARCH_REPORT", "Search report"},
+        {"AMENDMENT", "Amendment"},
+    };
+    wxString upper = name;
+    upper.Trim(true).Trim(false);
+    upper.MakeUpper();
+    for (const auto& k : known)
+        if (upper == k[0])
+            return k[1];
+    wxString title = upper;
+    title.Replace("_", " ");
+    title.Trim(true).Trim(false);
+    if (title.empty())
+        return title;
+    return title.Left(1) + title.Mid(1).Lower();
+}
+
+// Rank of a title among the known sections, for sections that start on the same page.
+int SectionRank(const wxString& title) {
+    static const char* const order[] = {"Bibliography", "Abstract",      "Description", "Claims",
+                                        "Drawings",     "Search report", "Amendment"};
+    for (int i = 0; i < 7; ++i)
+        if (title == order[i])
+            return i;
+    return 7;
+}
+
+// Whether a page can be embedded unchanged. False with the reason otherwise; `final` when
+// the same bytes can never be (so the document ends), not when the answer may have been
+// cut off or garbled on its way and can come whole next time.
+bool CheckTiff(tiffReader& tiff, wxString& reason, bool& final) {
+    final = true;
+    if (!tiff.m_ok) {
+        reason = tiff.GetError();
+        // An impossible directory comes back the same; the rest may be a damaged answer.
+        final = tiff.m_malformed;
+        return false;
+    }
+    if (tiff.m_photometric != 0) {
+        reason = "Colorspace unsupported!";
+        return false;
+    }
+    // Uncompressed mode embeds raw bits inside the coding, which PDF readers do not take.
+    const bool uncompressedMode = (tiff.m_compression == 3 && (tiff.m_t4Options & 2)) ||
+                                  (tiff.m_compression == 4 && (tiff.m_t6Options & 2));
+    if ((tiff.m_compression != 3 && tiff.m_compression != 4) || uncompressedMode) {
+        reason = "Compression unsupported!";
+        return false;
+    }
+    if (tiff.m_bitsPerSample != 1) {
+        reason = "Bits per sample unsupported!";
+        return false;
+    }
+    if (tiff.m_width == 0 || tiff.m_height == 0) {
+        reason = "Image width or height is 0!";
+        return false;
+    }
+    // Each strip is coded on its own, so several strips cannot be joined into one stream.
+    if (tiff.m_stripOffsets.empty() || tiff.m_stripByteCounts.empty() ||
+        tiff.m_stripByteCounts[0] == 0) {
+        reason = "Image has no strip!";
+        return false;
+    }
+    if (tiff.m_stripOffsets.size() != 1 || tiff.m_stripByteCounts.size() != 1) {
+        reason = "Several strips unsupported!";
+        return false;
+    }
+    // A strip past the end of the data is a cut-off download: refuse the page before
+    // anything of it is written, so that it can be fetched again.
+    if (!tiff.StripsInData()) {
+        reason = tiff.GetError();
+        final = false;
+        return false;
+    }
+    final = false;
+    return true;
+}
+
+// Removes the hidden partial files that writers of processes no longer running left beside
+// path (".NAME.PID.N.part"): such a process was killed mid-way and cannot finish them.
+void RemoveAbandonedParts(const wxFileName& name) {
+    const std::string folder = FsName(name.GetPath().empty() ? "." : name.GetPath());
+    const std::string prefix = "." + FsName(name.GetFullName()) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = entry->d_name;
+        if (file.size() <= prefix.size() + 5 || file.compare(0, prefix.size(), prefix) != 0 ||
+            file.compare(file.size() - 5, 5, ".part") != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(file.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || !end || *end != '.' || pid == long(getpid()))
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((folder + "/" + file).c_str());
+    }
+    ::closedir(dir);
+}
+
 } // namespace
+
+bool pdfWriter::CheckTiffPage(wxInputStream& in, wxString& reason, bool& final) {
+    tiffReader tiff(in);
+    return CheckTiff(tiff, reason, final);
+}
 
 pdfWriter::pdfWriter(wxString path, int pageCount)
     : m_ok(true), m_file(nullptr), m_imageNumber(1), m_pagesWritten(0), m_pageCount(pageCount),
       m_path(path) {
+    Begin(path, pageCount, nullptr);
+}
+
+pdfWriter::pdfWriter(wxString path, int pageCount, const PdfDocumentInfo& info)
+    : m_ok(true), m_file(nullptr), m_imageNumber(1), m_pagesWritten(0), m_pageCount(pageCount),
+      m_path(path) {
+    Begin(path, pageCount, &info);
+}
+
+void pdfWriter::Begin(const wxString& path, int pageCount, const PdfDocumentInfo* info) {
     if (pageCount <= 0)
         return;
+    if (info) {
+        for (const PdfSection& section : info->sections) {
+            const wxString title = SectionTitle(section.name);
+            if (!title.empty() && section.startPage >= 1 && section.startPage <= pageCount &&
+                std::find(m_outline.begin(), m_outline.end(),
+                          std::make_pair(title, section.startPage)) == m_outline.end())
+                m_outline.emplace_back(title, section.startPage);
+        }
+        std::stable_sort(m_outline.begin(), m_outline.end(),
+                         [](const std::pair<wxString, int>& a, const std::pair<wxString, int>& b) {
+                             if (a.second != b.second)
+                                 return a.second < b.second;
+                             return SectionRank(a.first) < SectionRank(b.first);
+                         });
+    }
 
     wxFileName name(path);
+    RemoveAbandonedParts(name);
     wxString title = name.GetFullName();
     title.Replace(".pdf", "", true);
 
@@ -203,6 +397,11 @@ pdfWriter::pdfWriter(wxString path, int pageCount)
     BeginObject();
     Text("1 0 obj\n<< \n/Type /Catalog\n");
     Text("/Pages 3 0 R\n");
+    if (!m_outline.empty()) {
+        // The outline's objects follow the last page's, so their numbers are known now.
+        Text(wxString::Format("/Outlines %d 0 R\n", 4 * pageCount + 4));
+        Text("/PageMode /UseOutlines\n");
+    }
     Text(">>\nendobj\n");
     if (!Check("Writing PDF Catalog"))
         return;
@@ -211,6 +410,8 @@ pdfWriter::pdfWriter(wxString path, int pageCount)
     Text("2 0 obj\n<< \n");
     Text("/Producer (Quorvane)\n");
     Text("/Title " + PdfString(title) + "\n");
+    if (info && !info->subject.empty())
+        Text("/Subject " + PdfString(info->subject) + "\n");
     Text(">>\nendobj\n");
     if (!Check("Writing PDF Info"))
         return;
@@ -269,51 +470,13 @@ bool pdfWriter::AddPage(wxInputStream& in) {
         return false;
 
     tiffReader tiff(in);
-    if (!tiff.m_ok) {
-        m_message = tiff.GetError();
-        wxLogError("%s", "Error?" + m_message);
-        return false;
-    }
-    if (tiff.m_photometric != 0) {
-        m_message = "Colorspace unsupported!";
-        m_ok = false;
-        return false;
-    }
-    // Uncompressed mode embeds raw bits inside the coding, which PDF readers do not take.
-    const bool uncompressedMode = (tiff.m_compression == 3 && (tiff.m_t4Options & 2)) ||
-                                  (tiff.m_compression == 4 && (tiff.m_t6Options & 2));
-    if ((tiff.m_compression != 3 && tiff.m_compression != 4) || uncompressedMode) {
-        m_message = "Compression unsupported!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_bitsPerSample != 1) {
-        m_message = "Bits per sample unsupported!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_width == 0 || tiff.m_height == 0) {
-        m_message = "Image width or height is 0!";
-        m_ok = false;
-        return false;
-    }
-    // Each strip is coded on its own, so several strips cannot be joined into one stream.
-    if (tiff.m_stripOffsets.empty() || tiff.m_stripByteCounts.empty() ||
-        tiff.m_stripByteCounts[0] == 0) {
-        m_message = "Image has no strip!";
-        m_ok = false;
-        return false;
-    }
-    if (tiff.m_stripOffsets.size() != 1 || tiff.m_stripByteCounts.size() != 1) {
-        m_message = "Several strips unsupported!";
-        m_ok = false;
-        return false;
-    }
-    // A strip past the end of the data is a cut-off download: refuse the page before
-    // anything of it is written, so that it can be fetched again.
-    if (!tiff.StripsInData()) {
-        m_message = tiff.GetError();
-        wxLogError("%s", "Error?" + m_message);
+    bool final = false;
+    if (!CheckTiff(tiff, m_message, final)) {
+        // The reader's own failures and a strip past the end are logged, as they always were.
+        if (!tiff.m_ok)
+            wxLogError("%s", "Error?" + m_message);
+        if (final)
+            m_ok = false;
         return false;
     }
     if (m_pagesWritten >= m_pageCount) {
@@ -322,19 +485,102 @@ bool pdfWriter::AddPage(wxInputStream& in) {
         return false;
     }
 
-    // Fit the image into a 612 x 792 point page, keeping its aspect ratio.
-    const uint64_t w = tiff.m_width, h = tiff.m_height;
-    uint64_t pageWidth = 612, pageHeight = 792;
-    if (h * 612 > w * 792)
-        pageWidth = w * 792 / h;
-    else
-        pageHeight = h * 612 / w;
-    if (pageWidth == 0)
-        pageWidth = 1;
-    if (pageHeight == 0)
-        pageHeight = 1;
-    const unsigned long pw = (unsigned long)pageWidth, ph = (unsigned long)pageHeight;
+    unsigned long pw = 0, ph = 0;
+    TiffPageSize(tiff, pw, ph);
+    wxString parms;
+    if (tiff.m_compression == 4) {
+        parms = wxString::Format("/K -1 /Columns %u /Rows %u", tiff.m_width, tiff.m_height);
+    } else {
+        // Two-dimensional Group 3 marks each line's coding with a tag bit after its EOL;
+        // K > 0 tells the reader to look for it. TIFF Group 3 lines start with an EOL, and
+        // with T4Options bit 2 the fill bits before each EOL make it end on a byte boundary.
+        const bool twoD = (tiff.m_t4Options & 1) != 0;
+        parms = wxString::Format("/K %d /Columns %u /Rows %u", twoD ? 4 : 0, tiff.m_width,
+                                 tiff.m_height);
+        if (tiff.StartsWithEol())
+            parms += " /EndOfLine true";
+        if (tiff.m_t4Options & 4)
+            parms += " /EncodedByteAlign true";
+    }
+    return WritePage(pw, ph, 0, tiff.m_width, tiff.m_height, parms, [&tiff](wxOutputStream& out) {
+        tiff.WriteStrips(out);
+        return tiff.m_ok;
+    });
+}
 
+bool pdfWriter::AddCcittPage(const CcittImage& image) {
+    if (!m_ok || !m_file)
+        return false;
+    if (image.columns == 0 || image.rows == 0 || image.data.empty() || image.rotate % 90 != 0) {
+        m_message = "Page image unusable!";
+        m_ok = false;
+        return false;
+    }
+    if (m_pagesWritten >= m_pageCount) {
+        m_message = "Too many pages!";
+        m_ok = false;
+        return false;
+    }
+    // The page keeps the size it was served with; without a usable one it is fitted as a
+    // TIFF page without resolution is.
+    unsigned long pw = 0, ph = 0;
+    if (UsableSide(image.pageWidth) && UsableSide(image.pageHeight)) {
+        pw = (unsigned long)std::lround(image.pageWidth);
+        ph = (unsigned long)std::lround(image.pageHeight);
+    } else {
+        LetterFit(image.columns, image.rows, pw, ph);
+    }
+    wxString parms =
+        wxString::Format("/K %d /Columns %u /Rows %u", image.k, image.columns, image.rows);
+    if (image.endOfLine)
+        parms += " /EndOfLine true";
+    if (image.encodedByteAlign)
+        parms += " /EncodedByteAlign true";
+    if (!image.endOfBlock)
+        parms += " /EndOfBlock false";
+    if (image.blackIs1)
+        parms += " /BlackIs1 true";
+    const int rotate = ((image.rotate % 360) + 360) % 360;
+    return WritePage(pw, ph, rotate, image.columns, image.rows, parms,
+                     [&image](wxOutputStream& out) {
+                         out.Write(image.data.data(), image.data.size());
+                         return out.IsOk();
+                     });
+}
+
+bool pdfWriter::AddPdfPage(wxInputStream& in) {
+    if (!m_ok || !m_file)
+        return false;
+    // Read with a ceiling: one byte more than allowed is enough to refuse the answer.
+    std::string pdf;
+    char buffer[65536];
+    while (pdf.size() <= kMaxPagePdfBytes) {
+        in.Read(buffer, sizeof buffer);
+        const size_t got = in.LastRead();
+        pdf.append(buffer, got);
+        if (got == 0 || in.Eof())
+            break;
+        if (in.GetLastError() == wxSTREAM_READ_ERROR) {
+            m_message = " reading page PDF into memory!";
+            return false;
+        }
+    }
+    CcittImage image;
+    wxString error;
+    const CcittExtraction result = ExtractCcittImage(pdf, image, error);
+    if (result != CcittExtraction::Ok) {
+        m_message = error;
+        wxLogError("%s", "Error?" + m_message);
+        if (result == CcittExtraction::Unsuitable)
+            m_ok = false;
+        return false;
+    }
+    return AddCcittPage(image);
+}
+
+bool pdfWriter::WritePage(unsigned long pw, unsigned long ph, int rotate, uint32_t width,
+                          uint32_t height, const wxString& decodeParms,
+                          const std::function<bool(wxOutputStream&)>& writeData) {
     const size_t pageStart = m_offsets.size();
     const wxFileOffset filePos = m_file->TellO();
 
@@ -344,6 +590,8 @@ bool pdfWriter::AddPage(wxInputStream& in) {
     Text("/Type /Page\n");
     Text("/Parent 3 0 R \n");
     Text(wxString::Format("/MediaBox [0.0000 0.0000 %lu %lu]\n", pw, ph));
+    if (rotate != 0)
+        Text(wxString::Format("/Rotate %d\n", rotate));
     Text(wxString::Format("/Contents %d 0 R \n", p + 1));
     Text("/Resources << \n");
     Text("/XObject << \n");
@@ -371,24 +619,10 @@ bool pdfWriter::AddPage(wxInputStream& in) {
     Text(wxString::Format("/Length %d 0 R\n", p + 3));
     Text("/Type /XObject\n/Subtype /Image\n");
     Text(wxString::Format("/Name /Im%d\n", m_imageNumber));
-    Text(wxString::Format("/Width %u\n/Height %u\n", tiff.m_width, tiff.m_height));
-    Text(wxString::Format("/BitsPerComponent %u\n", tiff.m_bitsPerSample));
+    Text(wxString::Format("/Width %u\n/Height %u\n", width, height));
+    Text("/BitsPerComponent 1\n");
     Text("/ColorSpace /DeviceGray\n");
-    if (tiff.m_compression == 4) {
-        Text(wxString::Format("/Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns %u /Rows %u",
-                              tiff.m_width, tiff.m_height));
-    } else {
-        // Two-dimensional Group 3 marks each line's coding with a tag bit after its EOL;
-        // K > 0 tells the reader to look for it. TIFF Group 3 lines start with an EOL, and
-        // with T4Options bit 2 the fill bits before each EOL make it end on a byte boundary.
-        const bool twoD = (tiff.m_t4Options & 1) != 0;
-        Text(wxString::Format("/Filter /CCITTFaxDecode /DecodeParms << /K %d /Columns %u /Rows %u",
-                              twoD ? 4 : 0, tiff.m_width, tiff.m_height));
-        if (tiff.StartsWithEol())
-            Text(" /EndOfLine true");
-        if (tiff.m_t4Options & 4)
-            Text(" /EncodedByteAlign true");
-    }
+    Text("/Filter /CCITTFaxDecode /DecodeParms << " + decodeParms);
     Text(" >>\n");
     Text(" >>\n");
     Text("stream\n");
@@ -396,9 +630,9 @@ bool pdfWriter::AddPage(wxInputStream& in) {
         return FailPage("Writing PDF Page Stream Header", pageStart, filePos);
 
     const wxFileOffset dataStart = m_file->TellO();
-    tiff.WriteStrips(*m_file);
+    const bool copied = writeData(*m_file);
     const wxFileOffset dataLength = m_file->TellO() - dataStart;
-    if (!tiff.m_ok || !m_file->Push())
+    if (!copied || !m_file->Push())
         return FailPage("Writing PDF Page Stream", pageStart, filePos);
 
     Text("\nendstream\n");
@@ -417,6 +651,30 @@ bool pdfWriter::AddPage(wxInputStream& in) {
     ++m_imageNumber;
     ++m_pagesWritten;
     return true;
+}
+
+// One item per section under the outline root, linked in page order; each opens its page.
+void pdfWriter::WriteOutline() {
+    const int root = int(m_offsets.size()) + 1;
+    const int count = int(m_outline.size());
+    BeginObject();
+    Text(wxString::Format("%d 0 obj\n<< \n/Type /Outlines\n", root));
+    Text(wxString::Format("/First %d 0 R\n/Last %d 0 R\n/Count %d\n", root + 1, root + count,
+                          count));
+    Text(">>\nendobj\n");
+    for (int i = 0; i < count; ++i) {
+        const int n = root + 1 + i;
+        BeginObject();
+        Text(wxString::Format("%d 0 obj\n<< \n", n));
+        Text("/Title " + PdfString(m_outline[size_t(i)].first) + "\n");
+        Text(wxString::Format("/Parent %d 0 R\n", root));
+        if (i > 0)
+            Text(wxString::Format("/Prev %d 0 R\n", n - 1));
+        if (i + 1 < count)
+            Text(wxString::Format("/Next %d 0 R\n", n + 1));
+        Text(wxString::Format("/Dest [%d 0 R /Fit]\n", 4 * m_outline[size_t(i)].second));
+        Text(">>\nendobj\n");
+    }
 }
 
 bool pdfWriter::Close() {
@@ -443,6 +701,8 @@ bool pdfWriter::Finish() {
     bool complete = m_file->IsOk() && m_ok && m_pagesWritten == m_pageCount;
     const bool wanted = complete;
     if (complete) {
+        if (!m_outline.empty())
+            WriteOutline();
         const wxFileOffset xref = m_file->TellO();
         Text(wxString::Format("xref\n0 %d\n", int(m_offsets.size()) + 1));
         Text("0000000000 65535 f\n");

@@ -1,17 +1,34 @@
 #include "tiffReader.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <new>
 
 namespace {
 
-uint32_t ReadShort(const unsigned char* b) {
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8);
-}
-
-uint32_t ReadLong(const unsigned char* b) {
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+// Size in bytes of one value of any TIFF 6.0 type, 0 for an unknown type.
+size_t AnyTypeSize(uint32_t type) {
+    switch (type) {
+    case 1: // BYTE
+    case 2: // ASCII
+    case 6: // SBYTE
+    case 7: // UNDEFINED
+        return 1;
+    case 3: // SHORT
+    case 8: // SSHORT
+        return 2;
+    case 4:  // LONG
+    case 9:  // SLONG
+    case 11: // FLOAT
+        return 4;
+    case 5:  // RATIONAL
+    case 10: // SRATIONAL
+    case 12: // DOUBLE
+        return 8;
+    default:
+        return 0;
+    }
 }
 
 // Size in bytes of one value of an integer TIFF type, 0 for every other type.
@@ -49,7 +66,8 @@ const BitReverseTable kReverse;
 
 tiffReader::tiffReader(wxInputStream& in)
     : m_width(0), m_height(0), m_bitsPerSample(1), m_compression(0), m_photometric(0),
-      m_fillOrder(1), m_t4Options(0), m_t6Options(0), m_ok(true), m_size(0) {
+      m_fillOrder(1), m_t4Options(0), m_t6Options(0), m_bigEndian(false), m_xResolution(0),
+      m_yResolution(0), m_resolutionUnit(2), m_ok(true), m_malformed(false), m_size(0) {
     if (!in.IsOk()) {
         Fail(" bad input stream!");
         return;
@@ -65,13 +83,23 @@ tiffReader::tiffReader(wxInputStream& in)
         Fail(" reading image!");
         return;
     }
-    if (d[2] != 42) {
-        Fail(wxString::Format("Not a tiff image? %i", int(d[2])));
-        return;
-    }
-    if (d[0] != 'I' || d[1] != 'I') {
-        Fail(" BigEndian Image unsupported!");
-        return;
+    m_bigEndian = d[0] == 'M' && d[1] == 'M';
+    if (m_bigEndian) {
+        // "MM", then 42 as a big-endian short.
+        if (size < 4 || d[2] != 0 || d[3] != 42) {
+            Fail(
+                wxString::Format("Not a tiff image? %i", size < 4 ? int(d[2]) : int(Short(d + 2))));
+            return;
+        }
+    } else {
+        if (d[2] != 42) {
+            Fail(wxString::Format("Not a tiff image? %i", int(d[2])));
+            return;
+        }
+        if (d[0] != 'I' || d[1] != 'I') {
+            Fail(" unknown byte order!");
+            return;
+        }
     }
     if (size < 4) {
         Fail(" seeking to image idf!");
@@ -81,7 +109,7 @@ tiffReader::tiffReader(wxInputStream& in)
         Fail(" reading image idf!");
         return;
     }
-    const uint64_t ifd = ReadLong(d + 4);
+    const uint64_t ifd = Long(d + 4);
     if (ifd > size) {
         Fail(" seeking to number of entries of image!");
         return;
@@ -91,7 +119,10 @@ tiffReader::tiffReader(wxInputStream& in)
         Fail(" reading number of entries in image!");
         return;
     }
-    const uint32_t entries = ReadShort(d + ifd);
+    const uint32_t entries = Short(d + ifd);
+    // A tag met twice makes the directory ambiguous; refusing it also keeps a directory of
+    // 65535 copies of one large strip table from being read 65535 times.
+    std::bitset<65536> seen;
     for (uint32_t i = 0; i < entries; ++i) {
         const uint64_t pos = ifd + 2 + 12 * uint64_t(i);
         if (pos > size) {
@@ -103,10 +134,23 @@ tiffReader::tiffReader(wxInputStream& in)
             return;
         }
         const unsigned char* e = d + pos;
-        const uint32_t tag = ReadShort(e);
-        const uint32_t type = ReadShort(e + 2);
-        const uint32_t count = ReadLong(e + 4);
+        const uint32_t tag = Short(e);
+        const uint32_t type = Short(e + 2);
+        const uint32_t count = Long(e + 4);
         const size_t field = size_t(pos + 8);
+        if (seen.test(tag)) {
+            m_malformed = true;
+            Fail(wxString::Format(" tag %u appears twice in the image directory!", tag));
+            return;
+        }
+        seen.set(tag);
+        // Values that could not fit in the whole file are no cut-off download but a false
+        // count; it would otherwise size the strip tables.
+        if (uint64_t(count) * AnyTypeSize(type) > size) {
+            m_malformed = true;
+            Fail(wxString::Format(" tag %u has more values than the file has bytes!", tag));
+            return;
+        }
         uint32_t value = 0;
         switch (tag) {
         case 256:
@@ -137,6 +181,16 @@ tiffReader::tiffReader(wxInputStream& in)
                 m_t4Options = value;
             else
                 m_t6Options = value;
+            break;
+        case 282:
+            m_xResolution = ReadNumber(field, type, count);
+            break;
+        case 283:
+            m_yResolution = ReadNumber(field, type, count);
+            break;
+        case 296:
+            if (count != 0 && ReadValue(field, type, count, 0, value))
+                m_resolutionUnit = value;
             break;
         case 273:
         case 279:
@@ -182,6 +236,53 @@ bool tiffReader::ReadAll(wxInputStream& in) {
     return in.GetLastError() != wxSTREAM_READ_ERROR;
 }
 
+uint32_t tiffReader::Short(const unsigned char* b) const {
+    if (m_bigEndian)
+        return (uint32_t(b[0]) << 8) | uint32_t(b[1]);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8);
+}
+
+uint32_t tiffReader::Long(const unsigned char* b) const {
+    if (m_bigEndian)
+        return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) |
+               uint32_t(b[3]);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+}
+
+double tiffReader::ReadNumber(size_t field, uint32_t type, uint32_t count) const {
+    if (count == 0)
+        return 0;
+    if (type == 5) {
+        // A RATIONAL is two LONGs, always stored out of line.
+        const uint64_t at = Long(Data() + field);
+        if (at + 8 > Size())
+            return 0;
+        const uint32_t numerator = Long(Data() + at), denominator = Long(Data() + at + 4);
+        return denominator == 0 ? 0 : double(numerator) / double(denominator);
+    }
+    uint32_t value = 0;
+    if (type == 3 || type == 4) // some writers store a whole resolution as an integer
+        if (ReadValue(field, type, count, 0, value))
+            return double(value);
+    return 0;
+}
+
+bool tiffReader::DotsPerInch(double& x, double& y) const {
+    if (m_xResolution <= 0 || m_yResolution <= 0)
+        return false;
+    if (m_resolutionUnit == 2) {
+        x = m_xResolution;
+        y = m_yResolution;
+        return true;
+    }
+    if (m_resolutionUnit == 3) {
+        x = m_xResolution * 2.54;
+        y = m_yResolution * 2.54;
+        return true;
+    }
+    return false;
+}
+
 bool tiffReader::Fail(const wxString& text) {
     m_ok = false;
     m_error = text;
@@ -199,15 +300,15 @@ bool tiffReader::ReadValue(size_t field, uint32_t type, uint32_t count, uint32_t
     if (uint64_t(count) * unit <= 4)
         at = field + uint64_t(index) * unit;
     else
-        at = uint64_t(ReadLong(d + field)) + uint64_t(index) * unit;
+        at = uint64_t(Long(d + field)) + uint64_t(index) * unit;
     if (at + unit > size)
         return false;
     if (unit == 1)
         value = d[at];
     else if (unit == 2)
-        value = ReadShort(d + at);
+        value = Short(d + at);
     else
-        value = ReadLong(d + at);
+        value = Long(d + at);
     return true;
 }
 
@@ -219,7 +320,7 @@ bool tiffReader::ReadArray(size_t field, uint32_t type, uint32_t count,
     // The values must lie in the data, which also bounds the count before anything is
     // allocated for them.
     if (uint64_t(count) * unit > 4) {
-        const uint64_t start = ReadLong(Data() + field);
+        const uint64_t start = Long(Data() + field);
         if (start + uint64_t(count) * unit > Size())
             return false;
     }

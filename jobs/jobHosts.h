@@ -1,18 +1,13 @@
-// The remote hosts the jobs talk to, fixed in the program (plain HTTP, port 80).
+// What the jobs take from the remote hosts: the hosts themselves, and the limits on answers.
 #pragma once
+
+#include "remoteHosts.h"
 
 #include <cstddef>
 
 namespace jobhosts {
 
-constexpr const char* kPatentPrimary = "patimg1.uspto.gov";
-constexpr const char* kPatentSecondary = "patimg2.uspto.gov";
-constexpr const char* kApplicationPrimary = "aiw1.uspto.gov";
-constexpr const char* kApplicationSecondary = "aiw2.uspto.gov";
-constexpr const char* kSearch = "appft1.uspto.gov";
-constexpr const char* kOps = "ops.espacenet.com";
-constexpr const char* kOpsPath = "/OpenPatentServices/webService";
-constexpr const char* kEspacenetSite = "worldwide.espacenet.com";
+using namespace remotehosts;
 
 // More pages than any document has: a larger count in an answer is not believed, since
 // the page list and the PDF's page tree are built for all pages before the first one.

@@ -186,6 +186,8 @@ bool pct::AddPages(pdfWriter& writer) {
             ++p;
             continue;
         }
+        if (!writer.m_ok)
+            continue; // a page that can never be added: said above, without a countdown
         if (opsSession.m_status != 200) {
             PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
                                         static_cast<int>(opsSession.m_status)));

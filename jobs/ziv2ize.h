@@ -9,6 +9,7 @@
 #include <wx/string.h>
 #include <wx/thread.h>
 
+#include <atomic>
 #include <functional>
 
 // Events a job posts. Id: the job id (wxEVT_USPTO_PAGE: -1). String: status text, PDF path.
@@ -53,6 +54,12 @@ public:
     void PostUsptoPage();
     void OnExit() override;
 
+    // Asks the job to end without waiting for it: many jobs are asked first and then waited
+    // for together, so stopping them takes as long as the slowest, not the sum. Any thread.
+    void RequestStop() { m_stopRequested = true; }
+    // True once the job was asked to end, by RequestStop or Delete.
+    bool TestDestroy() override { return m_stopRequested.load() || wxThread::TestDestroy(); }
+
     int GetJobId() const { return id; }
     // The document number as handed over (the uspto job normalises it once it runs).
     wxString GetNumber() const { return number; }
@@ -93,4 +100,7 @@ protected:
     wxString number;
     int id;
     wxFileName output;
+
+private:
+    std::atomic<bool> m_stopRequested{false};
 };

@@ -2,8 +2,8 @@
 
 #include "HtmlWindow.h"
 #include "httpSession.h"
+#include "remoteHosts.h"
 #include "settings.h"
-#include "updater.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -203,7 +203,7 @@ void SetupDialog::OnCheckNetwork(wxCommandEvent&) {
         wxLogError("Error %s", session.GetError());
         return;
     }
-    session.Connect(kUpdateHost); // a failure shows up as no reply below
+    session.Connect(remotehosts::kUpdateHost); // a failure shows up as no reply below
     std::unique_ptr<wxInputStream> reply(session.Request("/proxyTest.htm"));
     if (!reply) {
         wxLogError("Error Connecting to Proxy");

@@ -19,8 +19,6 @@
 
 wxDEFINE_EVENT(wxEVT_UPDATER_STATUS, wxThreadEvent);
 
-const char* const kUpdateHost = "www.quorvane.org";
-
 namespace {
 
 // The public half of the release signing key. The private half never enters the repository;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "connectionSettings.h"
+#include "remoteHosts.h"
 
 #include <wx/event.h>
 #include <wx/string.h>
@@ -56,8 +57,7 @@ private:
 constexpr size_t kMaxVersionAnswer = size_t(1) << 20;
 constexpr size_t kMaxProgramAnswer = size_t(256) << 20;
 
-// The maker's web host.
-extern const char* const kUpdateHost;
+using remotehosts::kUpdateHost;
 
 // Path of the running program file: the real executable, whatever argv[0] says, unless a
 // test replaced it with SetUpdaterProgramPath. Read on the GUI thread only.

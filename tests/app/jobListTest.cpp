@@ -295,6 +295,38 @@ TEST_F(JobListTest, NoViewerAndNoLpGiveTheMessage) {
     EXPECT_LE(count, 2);
 }
 
+TEST_F(JobListTest, RegisteredViewerGetsThePathAsExactlyOneArgument) {
+    // A viewer registered for PDFs the way desktops do it: a desktop file and a default.
+    const std::string data = m_dir.file("data");
+    qvtest::runCommand("mkdir -p '" + data + "/applications' '" + data + "/mime'");
+    qvtest::writeFile(m_dir.file("bin/qv-viewer"), "#!/bin/sh\nfor a; do echo \"[$a]\"; done >> '" +
+                                                       m_dir.file("viewer.calls") + "'\n");
+    qvtest::runCommand("chmod +x '" + m_dir.file("bin/qv-viewer") + "'");
+    qvtest::writeFile(data + "/applications/qv-viewer.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Viewer\nExec=qv-viewer %f\n"
+                      "MimeType=application/pdf;\n");
+    qvtest::writeFile(data + "/applications/mimeapps.list",
+                      "[Default Applications]\napplication/pdf=qv-viewer.desktop\n");
+    qvtest::writeFile(data + "/applications/defaults.list",
+                      "[Default Applications]\napplication/pdf=qv-viewer.desktop\n");
+    qvtest::writeFile(data + "/mime/globs", "application/pdf:*.pdf\n");
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("XDG_DATA_DIRS", data.c_str(), 1);
+
+    const std::string quoted = "/tmp/dl x\" --evil \"y/1.pdf";
+    const std::string tab = "/tmp/EP\t15.pdf";
+    // One at a time: two viewers started together may write in either order.
+    m_frame->OpenPdf(quoted);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return calls("viewer").size() >= quoted.size() + 3; }))
+        << calls("viewer") << calls("xdg-open");
+    m_frame->OpenPdf(tab);
+    ASSERT_TRUE(qvtest::pumpUntil(
+        [&] { return calls("viewer").size() >= quoted.size() + tab.size() + 6; }));
+    qvtest::pump(100);
+    EXPECT_EQ(calls("viewer"), "[" + quoted + "]\n[" + tab + "]\n");
+    EXPECT_EQ(calls("xdg-open"), "");
+}
+
 TEST_F(JobListTest, PageCounterWarnsAtEveryFiveHundredPages) {
     qvtest::CapturedLog log;
     auto page = [&] {

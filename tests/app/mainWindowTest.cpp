@@ -1,8 +1,9 @@
 // The main window as a real window: menus, input box, list, status bar, help, closing.
-#include "HtmlWindow.h"
+#include "helpPage.h"
 #include "MyApp.h"
 #include "MyFrame.h"
 #include "guitest.h"
+#include "modalDriver.h"
 #include "settings.h"
 #include "testutil.h"
 
@@ -148,6 +149,17 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     EXPECT_FALSE(qvtest::screenshot("main-window", m_frame).empty());
 }
 
+TEST_F(MainWindowTest, AltSOpensSetupAsItsLabelSays) {
+    qvtest::ModalHook hook([](wxDialog*) { return wxID_CANCEL; });
+    m_frame->Raise();
+    m_frame->textCtrl->SetFocus();
+    qvtest::pump(100);
+    wxUIActionSimulator sim;
+    sim.Char('s', wxMOD_ALT);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !hook.seen.empty(); }));
+    EXPECT_EQ(hook.seen.front().title, "Setup");
+}
+
 TEST_F(MainWindowTest, EnterInTheInputBoxActsLikeTheButton) {
     qvtest::CapturedLog log;
     m_frame->Raise();
@@ -164,6 +176,16 @@ TEST_F(MainWindowTest, EnterInTheInputBoxActsLikeTheButton) {
               wxString("\"abc%s\" -- Unknown Format\n\n\n") + kExpectedToolTip);
     EXPECT_EQ(m_frame->textCtrl->GetValue(), "abc%s"); // the box keeps its text
     EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+
+    // A pasted page of text is quoted cut short, so the box fits the screen.
+    log.clear();
+    m_frame->textCtrl->ChangeValue(wxString('q', 5000));
+    wxCommandEvent longText(wxEVT_BUTTON, ID_DOWNLOAD);
+    m_frame->GetEventHandler()->ProcessEvent(longText);
+    qvtest::pump(50);
+    ASSERT_EQ(log.errors().size(), 1u);
+    EXPECT_TRUE(log.errors().front().StartsWith(
+        "\"" + wxString('q', 59) + wxString::FromUTF8("\u2026") + "\" -- Unknown Format\n\n\n"));
 
     // The button reaches the same handler.
     log.clear();

@@ -117,11 +117,13 @@ AssertionResult ReadPdf(const std::string& path, int pages, Pdf& pdf) {
         if (!objectText(pdf, p, obj))
             return AssertionFailure() << "no page object " << p;
         page.mediaBox = between(obj, "/MediaBox [", "]\r\n");
+        page.rotate = between(obj, "]\r\n/Rotate ", "\r\n");
         const std::string expectPage =
             std::to_string(p) + " 0 obj\r\n<< \r\n/Type /Page\r\n/Parent 3 0 R \r\n/MediaBox [" +
-            page.mediaBox + "]\r\n/Contents " + std::to_string(p + 1) +
-            " 0 R \r\n/Resources << \r\n/XObject << \r\n/" + im + " " + std::to_string(p + 2) +
-            " 0 R >>\r\n/ProcSet [ /ImageB ]\r\n>>\r\n>>\r\nendobj";
+            page.mediaBox + "]\r\n" +
+            (page.rotate.empty() ? "" : "/Rotate " + page.rotate + "\r\n") + "/Contents " +
+            std::to_string(p + 1) + " 0 R \r\n/Resources << \r\n/XObject << \r\n/" + im + " " +
+            std::to_string(p + 2) + " 0 R >>\r\n/ProcSet [ /ImageB ]\r\n>>\r\n>>\r\nendobj";
         if (obj != expectPage)
             return AssertionFailure() << "page object " << p << " is wrong: " << obj;
 

@@ -14,6 +14,7 @@ namespace pdfcheck {
 
 struct Page {
     std::string mediaBox;  // "0.0000 0.0000 612 792"
+    std::string rotate;    // "90" when the page has /Rotate, else empty
     std::string content;   // the content stream's bytes
     std::string imageDict; // the image object's dictionary text
     std::string imageData; // the image stream's bytes

@@ -11,6 +11,9 @@
 #include <dirent.h>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -315,6 +318,40 @@ TEST(PdfWriter, IncompleteWriterLeavesNoFileAndCompleteOneNoTemporary) {
         EXPECT_FALSE(addPage(w, page));
     }
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"US7654321.pdf"});
+}
+
+TEST(PdfWriter, PartsOfDeadProcessesGoWhenTheDocumentIsWrittenAgain) {
+    qvtest::TempDir dir("qvdoc");
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    const std::string abandoned = ".US7.pdf." + std::to_string(dead) + ".3.part";
+    const std::string running = ".US7.pdf." + std::to_string(getppid()) + ".1.part";
+    const std::string other = ".US8.pdf." + std::to_string(dead) + ".1.part";
+    for (const std::string& name : {abandoned, running, other})
+        ASSERT_TRUE(qvtest::writeFile(dir.file(name), "half a PDF"));
+    {
+        pdfWriter w(dir.file("US7.pdf"), 1);
+        ASSERT_TRUE(addPage(w, qvfix::makeTiff()));
+        EXPECT_TRUE(w.Close()) << w.m_message;
+    }
+    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{running, other, "US7.pdf"}));
+}
+
+TEST(PdfWriter, CloseSaysWhyTheFileIsNotInPlace) {
+    qvtest::TempDir dir("qvdoc");
+    ASSERT_EQ(::mkdir(dir.file("US9.pdf").c_str(), 0700), 0);
+    pdfWriter onFolder(dir.file("US9.pdf"), 1);
+    ASSERT_TRUE(addPage(onFolder, qvfix::makeTiff()));
+    EXPECT_FALSE(onFolder.Close());
+    EXPECT_TRUE(onFolder.m_message.StartsWith("Renaming PDF to")) << onFolder.m_message;
+    pdfWriter missingPage(dir.file("US10.pdf"), 2);
+    ASSERT_TRUE(addPage(missingPage, qvfix::makeTiff()));
+    EXPECT_FALSE(missingPage.Close());
+    EXPECT_EQ(missingPage.m_message, "Incomplete PDF (1 of 2 pages)");
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"US9.pdf"});
 }
 
 TEST(PdfWriter, UnwritableFolderFailsCreation) {

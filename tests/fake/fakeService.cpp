@@ -1,16 +1,22 @@
 #include "fakeService.h"
+#include "fakeOpsState.h"
 
 #include <httplib.h>
 #include <zlib.h>
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
@@ -121,6 +127,67 @@ void dropConnection(const httplib::Request& req) {
         shutdown(fd, SHUT_RDWR);
 }
 
+// Writes all of data; false when the peer is gone or wake (the service stops) fires first.
+bool sendAll(int fd, const char* data, size_t size, int wake) {
+    while (size > 0) {
+        ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            data += n;
+            size -= size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+        if (poll(p, 2, -1) < 0 && errno != EINTR)
+            return false;
+        if (p[1].revents)
+            return false;
+    }
+    return true;
+}
+
+// Copies bytes both ways until one side closes or the service stops.
+void pump(int a, int b, int wake) {
+    std::vector<char> buffer(64 * 1024);
+    while (true) {
+        pollfd p[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {wake, POLLIN, 0}};
+        if (poll(p, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (p[2].revents)
+            return;
+        for (int i = 0; i < 2; ++i) {
+            if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            ssize_t n = recv(p[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                continue;
+            if (n <= 0 || !sendAll(p[1 - i].fd, buffer.data(), size_t(n), wake))
+                return;
+        }
+    }
+}
+
+int connectLoopback(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
 } // namespace
 
 std::string gzip(const std::string& data) {
@@ -173,8 +240,18 @@ struct FakeService::State {
     std::map<std::pair<std::string, std::string>, Response> routes; // host, path
     std::chrono::milliseconds delay{0};
     bool compression = false;
+    uint64_t logGeneration = 0; // changes when the log is cleared
+
+    // The OPS fake, made once by enableOps and kept until the end; handlers read the pointer.
+    std::mutex opsMutex;
+    std::unique_ptr<OpsState> opsOwner;
+    std::atomic<OpsState*> ops{nullptr};
+    int wakeFd = -1; // readable once the service stops: ends the tunnels
 
     void handle(const httplib::Request& req, httplib::Response& res);
+    void tunnel(const httplib::Request& req, httplib::Response& res);
+    size_t record(const RecordedRequest& rec, uint64_t& generation);
+    void setStatus(size_t index, uint64_t generation, int status);
     Response answer(const RecordedRequest& rec);
     Response usptoAnswer(const RecordedRequest& rec);
     Response searchAnswer(const RecordedRequest& rec);
@@ -196,8 +273,62 @@ void FakeService::State::waitForRelease() {
     wake.wait_for(lock, std::chrono::minutes(10), [&] { return stopping || stallRelease != seen; });
 }
 
+size_t FakeService::State::record(const RecordedRequest& rec, uint64_t& generation) {
+    std::lock_guard<std::mutex> lock(mutex);
+    log.push_back(rec);
+    generation = logGeneration;
+    return log.size() - 1;
+}
+
+void FakeService::State::setStatus(size_t index, uint64_t generation, int status) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (generation == logGeneration && index < log.size())
+        log[index].status = status;
+}
+
+void FakeService::State::tunnel(const httplib::Request& req, httplib::Response& res) {
+    RecordedRequest rec;
+    rec.arrival = std::chrono::steady_clock::now();
+    rec.method = req.method;
+    rec.target = req.target;
+    rec.host = stripPort(req.target);
+    rec.path = req.target;
+    rec.server = "connect";
+    rec.connection = req.remote_port;
+    for (const auto& h : req.headers)
+        if (h.first != "LOCAL_ADDR" && h.first != "LOCAL_PORT" && h.first != "REMOTE_ADDR" &&
+            h.first != "REMOTE_PORT")
+            rec.headers.emplace_back(h.first, h.second);
+    uint64_t generation = 0;
+    size_t index = record(rec, generation);
+
+    OpsState* opsState = ops.load();
+    const bool allowed = opsState && opsState->ok && lower(req.target) == "ops.epo.org:443";
+    int client = allowed ? connectionSocket(req) : -1;
+    int backend = client >= 0 ? connectLoopback(opsState->port) : -1;
+    if (backend < 0) {
+        res.status = allowed ? 502 : 403;
+        res.set_content(allowed ? "<html><body><h1>502 Bad Gateway</h1></body></html>\n"
+                                : "<html><body><h1>403 Forbidden</h1><p>Tunnels go to "
+                                  "ops.epo.org:443 only.</p></body></html>\n",
+                        "text/html");
+        setStatus(index, generation, res.status);
+        return;
+    }
+    setStatus(index, generation, 200);
+    static const char established[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+    if (sendAll(client, established, sizeof established - 1, wakeFd))
+        pump(client, backend, wakeFd);
+    close(backend);
+    // The server library then fails to write an answer of its own and closes the connection.
+    shutdown(client, SHUT_RDWR);
+}
+
 void FakeService::State::handle(const httplib::Request& req, httplib::Response& res) {
     RecordedRequest rec;
+    rec.arrival = std::chrono::steady_clock::now();
+    OpsState* opsState = ops.load();
+    rec.server = opsState && req.local_port == opsState->port ? "tls" : "http";
     rec.method = req.method;
     rec.target = req.target;
     if (req.target.compare(0, 7, "http://") == 0) {
@@ -222,9 +353,10 @@ void FakeService::State::handle(const httplib::Request& req, httplib::Response& 
 
     Fault fault = Fault::None;
     std::chrono::milliseconds wait;
+    uint64_t generation = 0;
+    size_t index = record(rec, generation);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        log.push_back(rec);
         wait = delay;
         for (Rule& rule : rules) {
             if (rule.times == 0 || (!rule.host.empty() && rule.host != rec.host))
@@ -275,6 +407,7 @@ void FakeService::State::handle(const httplib::Request& req, httplib::Response& 
     }
 
     res.status = out.status;
+    setStatus(index, generation, out.status);
     for (const auto& h : out.headers)
         res.set_header(h.first, h.second);
     std::string accepted = lower(rec.header("Accept-Encoding"));
@@ -315,6 +448,9 @@ Response FakeService::State::answer(const RecordedRequest& rec) {
         if (it != routes.end())
             return it->second;
     }
+    OpsState* opsState = ops.load();
+    if (rec.server == "tls" && opsState && rec.host == "ops.epo.org")
+        return opsState->answer(rec);
     if (rec.host == "patimg1.uspto.gov" || rec.host == "patimg2.uspto.gov" ||
         rec.host == "aiw1.uspto.gov" || rec.host == "aiw2.uspto.gov")
         return usptoAnswer(rec);
@@ -500,6 +636,14 @@ FakeService::FakeService(int port) : m_state(new State) {
     // A dropped connection makes the server's next write fail; that must not kill the process.
     signal(SIGPIPE, SIG_IGN);
     State* s = m_state.get();
+    s->wakeFd = eventfd(0, EFD_CLOEXEC);
+    // The server library has no route for CONNECT; it reaches this hook first.
+    s->server.set_pre_routing_handler([s](const httplib::Request& req, httplib::Response& res) {
+        if (req.method != "CONNECT")
+            return httplib::Server::HandlerResponse::Unhandled;
+        s->tunnel(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     s->server.new_task_queue = [] { return new httplib::ThreadPool(48); };
     // Headers and body go out in separate writes; without this each answer waits for the
     // client's delayed acknowledgement.
@@ -539,9 +683,35 @@ FakeService::~FakeService() {
         m_state->stopping = true;
     }
     m_state->wake.notify_all();
+    if (m_state->wakeFd >= 0) {
+        uint64_t one = 1;
+        if (write(m_state->wakeFd, &one, sizeof one) != sizeof one)
+            perror("fake service: wake");
+    }
+    if (OpsState* ops = m_state->ops.load())
+        ops->stop();
     m_state->server.stop();
     if (m_state->thread.joinable())
         m_state->thread.join();
+    if (m_state->wakeFd >= 0)
+        close(m_state->wakeFd);
+}
+
+OpsFake& FakeService::enableOps() {
+    State* s = m_state.get();
+    std::lock_guard<std::mutex> lock(s->opsMutex);
+    if (!s->opsOwner) {
+        s->opsOwner.reset(new OpsState);
+        s->opsOwner->start(
+            [s](const httplib::Request& req, httplib::Response& res) { s->handle(req, res); });
+        s->ops.store(s->opsOwner.get());
+    }
+    return s->opsOwner->facade;
+}
+
+OpsFake* FakeService::ops() {
+    OpsState* state = m_state->ops.load();
+    return state ? &state->facade : nullptr;
 }
 
 bool FakeService::ok() const {
@@ -684,6 +854,7 @@ size_t FakeService::requestCount() const {
 void FakeService::clearRequests() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->log.clear();
+    ++m_state->logGeneration;
 }
 
 } // namespace qvfake

@@ -13,6 +13,9 @@
 //                        DocumentRetrieval of addEspacenetDocument's documents; SOAP fault
 //                        (500) for anything else
 //   www.quorvane.org     /latest.html, /download.html, /download.sig, /proxyTest.htm
+//   ops.epo.org:443      after enableOps(): "CONNECT ops.epo.org:443" opens a tunnel to the
+//                        fake EPO OPS 3.2 service over TLS (fakeOps.h). CONNECT to any other
+//                        host or port answers 403.
 // Anything else answers 404 unless given with setRoute.
 //
 // Trouble is injected with addRule (dropped connections, 500, 407, empty bodies, stalls,
@@ -22,6 +25,8 @@
 // Note: libcurl resends a request once on its own when a reused keep-alive connection closes
 // without any answer; each of those requests counts against a rule.
 #pragma once
+
+#include "fakeOps.h"
 
 #include <chrono>
 #include <cstdint>
@@ -53,6 +58,11 @@ struct RecordedRequest {
     HeaderList headers; // by name (the server library does not keep the wire order)
     std::string body;
     int connection = -1; // the client's port: equal for requests on one connection
+    std::chrono::steady_clock::time_point arrival; // when its headers had been read
+    // Which server answered: "http" (plain requests, absolute or origin form), "connect"
+    // (a CONNECT request itself), "tls" (inside a tunnel to the OPS fake).
+    std::string server;
+    int status = 0; // the status answered; 0 while unanswered or when dropped without one
 
     // First value of the named header (case-insensitive), "" when absent.
     std::string header(const std::string& name) const;
@@ -142,6 +152,12 @@ public:
     void setCompression(bool on);
     // Lets stalled answers go: they close their connection.
     void releaseStalls();
+
+    // Makes the test CA and the TLS server for ops.epo.org (once; later calls return the same
+    // object) and lets CONNECT tunnels reach it. Check the result's ok().
+    OpsFake& enableOps();
+    // Null until enableOps().
+    OpsFake* ops();
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;

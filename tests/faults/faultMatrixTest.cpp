@@ -219,6 +219,18 @@ Case Final(const std::string& name, Place place, Fault fault, const std::string&
     return c;
 }
 
+// Page 2 is a directory built to make a reader work without end: refused at once, for good.
+const char* const kTwice = " tag 273 appears twice in the image directory!";
+
+Case HostilePage(const std::string& name, Place place, const std::string& status) {
+    Case c;
+    c.name = name;
+    c.place = place;
+    c.inject = [place](FaultMatrix& t) { t.ReplacePage2(place, qvfix::repeatedStripTableTiff()); };
+    c.endStatus = status;
+    return c;
+}
+
 // The proxy refuses connections from the start, and is started once the job counts down.
 Case RefusedFromTheStart(const std::string& name, Place place,
                          std::function<std::string(int)> countdown) {
@@ -330,10 +342,10 @@ std::vector<Case> Cases() {
             [us2](FaultMatrix& t) { return StripPastTheEnd(us2(t)); }, UsPage(pastTheEnd)),
         BrokenPage(
             "TruncatedTiff_Retrieval", Place::Retrieval,
-            [ep2](FaultMatrix& t) { return Truncated(ep2(t)); }, Retrieval("")),
+            [ep2](FaultMatrix& t) { return Truncated(ep2(t)); }, Retrieval(noImage)),
         BrokenPage(
             "StripPastTheEnd_Retrieval", Place::Retrieval,
-            [ep2](FaultMatrix& t) { return StripPastTheEnd(ep2(t)); }, Retrieval("")),
+            [ep2](FaultMatrix& t) { return StripPastTheEnd(ep2(t)); }, Retrieval(pastTheEnd)),
         // Bodies that are no TIFF at all.
         BrokenPage(
             "HtmlInsteadOfTiff_Page", Place::Page, [](FaultMatrix&) { return kHtml; },
@@ -344,9 +356,14 @@ std::vector<Case> Cases() {
             UsPage("Not a tiff image? 78")),
         BrokenPage(
             "HtmlInsteadOfTiff_Retrieval", Place::Retrieval, [](FaultMatrix&) { return kHtml; },
-            Retrieval("")),
+            Retrieval("Not a tiff image? 116")),
+        // The strip table repeated 65,535 times in one directory.
+        HostilePage("RepeatedStripTable_Page", Place::Page,
+                    std::string(kTwice) + " Error Downloading page 2 " + kTwice),
+        HostilePage("RepeatedStripTable_Retrieval", Place::Retrieval,
+                    std::string("Error Downloading page 2 ") + kTwice),
         // The multipart answer without its image part.
-        BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval(""), false),
+        BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval("bad tiff"), false),
     };
     return cases;
 }

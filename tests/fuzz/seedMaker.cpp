@@ -9,6 +9,9 @@
 #include "pct.h"
 #include "uspto.h"
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <wx/filename.h>
 #include <wx/init.h>
 
@@ -89,6 +92,18 @@ void TiffSeeds() {
     for (const Variant& v : variants)
         Save("tiff_pdf", v.name + std::string(".tif"), qvfix::makeTiff(v.options));
 
+    // The directory that once kept a job busy without end, whole and small enough for the
+    // fuzzer's input size.
+    Save("tiff_pdf", "repeated-strip-table.tif", qvfix::repeatedStripTableTiff());
+    Save("tiff_pdf", "repeated-strip-table-small.tif", qvfix::repeatedStripTableTiff(300, 400));
+    // A non-square resolution in centimetres, as the OPS service serves its pages.
+    qvfix::FixtureOptions ops = Small(Coding::Group4, 14);
+    ops.bigEndian = true;
+    ops.xResolution = 123.429;
+    ops.yResolution = 118.114;
+    ops.resolutionUnit = 3;
+    Save("tiff_pdf", "big-endian-centimetres.tif", qvfix::makeTiff(ops));
+
     // The second producer lays its files out differently.
     char dir[] = "/tmp/qv-seed-gs-XXXXXX";
     if (mkdtemp(dir)) {
@@ -99,6 +114,48 @@ void TiffSeeds() {
         }
         rmdir(dir);
     }
+}
+
+// Pages served as one-page PDFs: those the extraction takes and those it refuses.
+void PagePdfSeeds() {
+    const std::string page = qvfix::makeTiff(Small(qvfix::Coding::Group4, 15));
+    struct Variant {
+        const char* name;
+        qvfix::PagePdfOptions options;
+    };
+    std::vector<Variant> variants(7);
+    variants[0].name = "plain";
+    variants[1].name = "rotate-90";
+    variants[1].options.rotate = 90;
+    variants[2].name = "black-is-1";
+    variants[2].options.blackIs1 = true;
+    variants[3].name = "two-images";
+    variants[3].options.images = 2;
+    variants[4].name = "two-pages";
+    variants[4].options.pages = 2;
+    variants[5].name = "dct";
+    variants[5].options.filter = "/DCTDecode";
+    variants[6].name = "inline-image";
+    variants[6].options.extraContent = "BI /W 8 /H 1 /BPC 1 /IM true ID \xAA EI\n";
+    for (const Variant& v : variants)
+        Save("page_pdf", v.name + std::string(".pdf"), qvfix::makePagePdf(page, v.options));
+
+    // The same page with its objects and cross-reference table in compressed streams.
+    std::string packed;
+    try {
+        const std::string plain = qvfix::makePagePdf(page);
+        QPDF pdf;
+        pdf.processMemoryFile("seed", plain.data(), plain.size());
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.setObjectStreamMode(qpdf_o_generate);
+        writer.write();
+        const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        packed.assign(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+    } catch (std::exception& e) {
+        std::fprintf(stderr, "qpdf: %s\n", e.what());
+    }
+    Save("page_pdf", "object-streams.pdf", packed);
 }
 
 void UsptoSeeds(qvfake::FakeService& fake) {
@@ -197,6 +254,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         TiffSeeds();
+        PagePdfSeeds();
         UsptoSeeds(fake);
         EspacenetSeeds(fake);
         NumberSeeds();

@@ -12,6 +12,7 @@
 #include <ftw.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -67,6 +68,10 @@ std::string ReadAll(const std::string& path) {
 struct Expected {
     uint32_t width = 0;
     uint32_t height = 0;
+    // A big-endian page with a resolution in inches or centimetres and a page of a size
+    // readers take is sized by it; every other page fits the letter page.
+    bool byResolution = false;
+    unsigned long long pageWidth = 0, pageHeight = 0;
     std::string strip; // the image stream's bytes, most significant bit first
 };
 
@@ -133,8 +138,12 @@ std::string CheckStructure(const std::string& pdf, const Expected& e) {
     if (!Number(page, at, pw) || !Literal(page, at, " ") || !Number(page, at, ph) ||
         !Literal(page, at, "]\r\n"))
         return "media box values";
-    if (pw < 1 || ph < 1 || pw > 612 || ph > 792 || (pw != 612 && ph != 792))
+    if (e.byResolution) {
+        if (pw != e.pageWidth || ph != e.pageHeight)
+            return "media box is not what the resolution makes";
+    } else if (pw < 1 || ph < 1 || pw > 612 || ph > 792 || (pw != 612 && ph != 792)) {
         return "media box outside the letter page";
+    }
 
     // Content stream: its length is the content line's.
     at = static_cast<size_t>(offsets[5]) + 9;
@@ -216,6 +225,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             singleStrip = true;
             expected.width = reader.m_width;
             expected.height = reader.m_height;
+            double xDpi = 0, yDpi = 0;
+            if (reader.m_bigEndian && reader.DotsPerInch(xDpi, yDpi)) {
+                const double w = reader.m_width * 72.0 / xDpi, h = reader.m_height * 72.0 / yDpi;
+                expected.byResolution = w >= 3 && w <= 14400 && h >= 3 && h <= 14400;
+                expected.pageWidth = static_cast<unsigned long long>(std::llround(w));
+                expected.pageHeight = static_cast<unsigned long long>(std::llround(h));
+            }
             const uint64_t offset = reader.m_stripOffsets[0];
             const uint64_t count = reader.m_stripByteCounts[0];
             if (offset + count <= size) {

@@ -11,7 +11,7 @@ SERVICE=$2
 command -v xdotool >/dev/null || { echo "xdotool missing"; exit 77; }
 
 WORK=$(mktemp -d)
-SERVICE_PID= APP_PID=
+SERVICE_PID='' APP_PID=''
 cleanup() {
     for pid in $APP_PID $SERVICE_PID; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
@@ -63,7 +63,7 @@ for offer in "${OFFERS[@]}"; do
     out=$(qpdf --check "$pdf" 2>&1) || fail "qpdf --check ${offer#* }: $out"
     echo "$number -> ${offer#* }: $(qpdf --show-npages "$pdf") pages"
 done
-extra=$(cd "$WORK/pdfs" && ls | grep -v '\.pdf$')
+extra=$(find "$WORK/pdfs" -mindepth 1 ! -name '*.pdf' -printf '%f ')
 [ -z "$extra" ] || fail "unexpected files in the download folder: $extra"
 
 # File > Exit (Ctrl+W) closes it and stores the download folder for the next run.

@@ -43,11 +43,11 @@ check_install() {
     local want=(usr/bin/quorvane
                 usr/bin/quorvane-get
                 usr/share/man/man1/quorvane-get.1
-                usr/share/applications/$APP_ID.desktop
-                usr/share/metainfo/$APP_ID.metainfo.xml
-                usr/share/icons/hicolor/scalable/apps/$APP_ID.svg)
+                "usr/share/applications/$APP_ID.desktop"
+                "usr/share/metainfo/$APP_ID.metainfo.xml"
+                "usr/share/icons/hicolor/scalable/apps/$APP_ID.svg")
     for size in $SIZES; do
-        want+=(usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png)
+        want+=("usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png")
     done
     local expected actual
     expected=$(printf '%s\n' "${want[@]}" | sort)

@@ -13,10 +13,3 @@ public:
 
     void OnLinkClicked(const wxHtmlLinkInfo& link) override;
 };
-
-// The help page, built anew each time it is shown.
-wxString BuildHelpPage();
-
-// The modal help window (not yet shown); the caller shows and destroys it.
-class wxDialog;
-wxDialog* CreateHelpDialog(wxWindow* parent);

@@ -13,7 +13,7 @@
 extern ConnectionSettingsRecord ConnectionSettings;
 
 // Version of the running program and its string form "2.NN".
-constexpr int kVersionMinor = 21;
+constexpr int kVersionMinor = QV_VERSION_MINOR;
 wxString VersionString();
 
 // Full path of the settings file: $XDG_CONFIG_HOME (or ~/.config) / Quorvane / Quorvane.conf.

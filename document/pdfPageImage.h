@@ -1,0 +1,37 @@
+// The page image of a one-page PDF as an image service serves a page: its only image, a
+// CCITT fax stream, lifted out unchanged with its decode parameters and the page's size and
+// rotation, so that the PDF writer can embed it as it embeds a TIFF page's strip.
+#pragma once
+
+#include <wx/string.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct CcittImage {
+    std::string data;              // the stream's bytes as stored: still CCITT coded
+    int k = 0;                     // /K: < 0 Group 4, 0 Group 3 1-D, > 0 Group 3 2-D
+    uint32_t columns = 0;          // the image's width
+    uint32_t rows = 0;             // the image's height
+    bool blackIs1 = false;         // /BlackIs1
+    bool encodedByteAlign = false; // /EncodedByteAlign
+    bool endOfLine = false;        // /EndOfLine
+    bool endOfBlock = true;        // /EndOfBlock
+    int rotate = 0;                // the page's /Rotate: 0, 90, 180 or 270
+    double pageWidth = 0;          // the page's MediaBox in points; 0 when it has none
+    double pageHeight = 0;
+};
+
+enum class CcittExtraction {
+    Ok,
+    Unreadable, // not a PDF that can be read (garbage, cut off): another fetch may mend it
+    Unsuitable, // a PDF, but not one page holding one CCITT image, or too large: final
+};
+
+// Larger answers are refused unread; a Group 4 page at 600 dpi is well under 1 MB.
+const size_t kMaxPagePdfBytes = 16 << 20;
+
+// Reads the one-page PDF in `pdf` and takes out its image. On anything else than Ok,
+// `error` says why and `out` is left empty. Never throws.
+CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxString& error);
