@@ -12,6 +12,8 @@ MyFrame* StartMainWindow() {
     WindowPlacement p = LoadStartupSettings(*config);
     MyFrame* frame = new MyFrame("Quorvane", wxPoint(static_cast<int>(p.x), static_cast<int>(p.y)),
                                  wxSize(static_cast<int>(p.width), static_cast<int>(p.height)));
+    if (!config->HasEntry("sizex"))
+        frame->WidenForStatusTexts();
     frame->Show(true);
     return frame;
 }

@@ -116,9 +116,19 @@ void MyFrame::BuildControls() {
     SetIcon(wxIcon(idea_xpm));
     BuildMenus();
 
-    CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
-    const int widths[] = {-3, -2}; // the page counter needs the wider field
+    wxStatusBar* bar =
+        CreateStatusBar(2, wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE, wxID_ANY, "status_line");
+    // Each field gets its share from the room its longest text takes in the font in use:
+    // GTK's fonts are wider than those the original sizes were chosen for.
+    const int pad = bar->FromDIP(24);
+    const int pages = bar->GetTextExtent("9999 Pages Downloaded from the USPTO").x + pad;
+    int update = 0;
+    for (const char* text : {"Running Latest Version", "Checking for available updates...",
+                             "Downloading latest version...", "Update Available!"})
+        update = std::max(update, bar->GetTextExtent(text).x + pad);
+    const int widths[] = {-pages, -update};
     SetStatusWidths(2, widths);
+    statusTextsWidth = pages + update + bar->FromDIP(24); // and the size grip
     SetStatusText("0 Pages Downloaded from the USPTO", 0);
 
     wxBoxSizer* inputRow = new wxBoxSizer(wxHORIZONTAL);
@@ -144,6 +154,12 @@ void MyFrame::BuildControls() {
     topSizer->SetSizeHints(panel);
     SetMinSize(wxSize(375, 200));
     SetSize(GetSize()); // re-apply the requested size after the minimum is known
+}
+
+void MyFrame::WidenForStatusTexts() {
+    const wxSize size = GetSize();
+    if (size.x < statusTextsWidth)
+        SetSize(wxSize(statusTextsWidth, size.y));
 }
 
 void MyFrame::BuildMenus() {

@@ -33,6 +33,11 @@ public:
     MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size);
     ~MyFrame() override;
 
+    // Makes the window wide enough for both status fields' texts (a first start, when no
+    // size was stored).
+    void WidenForStatusTexts();
+    int statusTextsWidth = 0;
+
     // Starts waiting jobs while fewer than maxThreads run.
     void DispatchWaitingJobs();
 

@@ -1,8 +1,8 @@
 // The main window as a real window: menus, input box, list, status bar, help, closing.
-#include "helpPage.h"
 #include "MyApp.h"
 #include "MyFrame.h"
 #include "guitest.h"
+#include "helpPage.h"
 #include "modalDriver.h"
 #include "settings.h"
 #include "testutil.h"
@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -135,6 +136,16 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     EXPECT_EQ(status->GetName(), "status_line");
     EXPECT_EQ(status->GetFieldsCount(), 2);
     EXPECT_EQ(status->GetStatusText(0), "0 Pages Downloaded from the USPTO");
+
+    // A first start shows both fields' texts whole in whatever font GTK uses.
+    const std::pair<int, const char*> texts[] = {{0, "8888 Pages Downloaded from the USPTO"},
+                                                 {1, "Running Latest Version"},
+                                                 {1, "Checking for available updates..."}};
+    for (const auto& [field, text] : texts) {
+        wxRect rect;
+        ASSERT_TRUE(status->GetFieldRect(field, rect));
+        EXPECT_GT(rect.width, status->GetTextExtent(text).x) << text;
+    }
 
     EXPECT_EQ(m_frame->GetPosition(), wxPoint(50, 50));
     m_frame->SetSize(100, 100);
@@ -283,6 +294,25 @@ TEST(MainWindowClose, SecondCloseRequestDoesNothingAndSettingsAreWritten) {
     EXPECT_EQ(v, 4);
     EXPECT_EQ(config->Read("Path", ""), wxGetCwd());
     EXPECT_TRUE(wxIsAbsolutePath(config->Read("exec", "")));
+}
+
+TEST(MainWindowClose, AVanishedDownloadFolderKeepsTheLastGoodPathWithoutABox) {
+    freshSettings();
+    const wxString before = wxGetCwd();
+    auto folder = std::make_unique<qvtest::TempDir>("qv-vanishing");
+    OpenSettings()->Write("Path", wxString(folder->path()));
+    qvtest::CapturedLog log;
+    MyFrame* frame = StartMainWindow();
+    qvtest::pump(100);
+    ASSERT_EQ(wxGetCwd(), wxString(folder->path()));
+    const wxString stored = folder->path();
+    folder.reset(); // the folder goes while the program runs
+    frame->Close(true);
+    ASSERT_TRUE(qvtest::pumpUntil([] { return TheMainFrame() == nullptr; }));
+    qvtest::pump(50);
+    EXPECT_TRUE(log.errors().empty()) << log.errors().front();
+    EXPECT_EQ(OpenSettings()->Read("Path", "none"), stored);
+    wxSetWorkingDirectory(before);
 }
 
 } // namespace

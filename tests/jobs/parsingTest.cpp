@@ -6,6 +6,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <wx/log.h>
 #include <wx/mstream.h>
 
 #include <string>
@@ -217,6 +218,29 @@ TEST(InquiryAnswer, FullDocumentInstanceGivesSystemIdAndPages) {
     EXPECT_FALSE(ParsePctInquiryAnswerText(
         InquiryAnswer(Instance("EPODOC", "A", "0") + "\n" + Instance("EPODOC", "B", "2")), system,
         id, pages));
+    // Each value as long as it can be, as a greedy pattern would take it.
+    ASSERT_TRUE(ParsePctInquiryAnswerText(
+        InquiryAnswer(Instance("S&quot; ID=&quot;X", "EP.1&quot; NUMBER_OF_PAGES=&quot;9", "4")),
+        system, id, pages));
+    EXPECT_EQ(system, "S&quot; ID=&quot;X");
+    EXPECT_EQ(id, "EP.1&quot; NUMBER_OF_PAGES=&quot;9");
+    EXPECT_EQ(pages, 4u);
+}
+
+TEST(InquiryAnswer, HostileLineIsReadWithoutAnyMessage) {
+    // A megabyte of instance starts on one line once made a pattern library report an error
+    // in a box; now it is plain searching, and nothing is logged.
+    wxLogBuffer* buffer = new wxLogBuffer;
+    wxLog* old = wxLog::SetActiveTarget(buffer);
+    std::string line;
+    for (int i = 0; i < 40000; ++i)
+        line += "&lt;DOCUMENT_PHYSICAL_INSTANCE SYSTEM=&quot;(";
+    wxString system, id;
+    unsigned long pages = 0;
+    EXPECT_FALSE(ParsePctInquiryAnswerText(InquiryAnswer(line), system, id, pages));
+    wxLog::FlushActive();
+    EXPECT_TRUE(buffer->GetBuffer().empty()) << buffer->GetBuffer();
+    delete wxLog::SetActiveTarget(old);
 }
 
 std::string Multipart(const std::string& headers, const std::string& image) {

@@ -74,6 +74,13 @@ TEST_F(PctJob, NoUsableInstanceIsNotFound) {
     EXPECT_TRUE(Files().empty());
 }
 
+TEST_F(PctJob, UnwritableFolderIsErrorOpeningPdfAsForUsptoJobs) {
+    fake->addEspacenetDocument("EP9", Document(1, "EP.9.A1"));
+    ASSERT_TRUE(Run(new pct(1, JobInput("EP9", ConnectionSettingsRecord(), Path("missing")))));
+    EXPECT_EQ(recorder->Statuses(1).back(), "Error Opening PDF");
+    EXPECT_EQ(fake->requestCount(), 1u); // the inquiry, no page
+}
+
 TEST_F(PctJob, SoapFaultIsAConnectionErrorWithItsStatus) {
     EspacenetDocument doc = Document(1, "EP.4.A1");
     doc.inquiryFault = true;
