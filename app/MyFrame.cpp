@@ -65,6 +65,7 @@ wxBEGIN_EVENT_TABLE(MyFrame, wxFrame)
     EVT_MENU(ID_REMOVE, MyFrame::OnRemove)
     EVT_MENU(ID_DELETE, MyFrame::OnDelete)
     EVT_MENU(ID_CANCEL, MyFrame::OnCancel)
+    EVT_MENU(ID_DOWNLOAD_LIST, MyFrame::OnDownloadList)
     EVT_CLOSE(MyFrame::OnClose)
     EVT_BUTTON(ID_DOWNLOAD, MyFrame::OnDownload)
     EVT_TEXT_ENTER(ID_INPUT, MyFrame::OnDownload)
@@ -165,6 +166,8 @@ void MyFrame::BuildMenus() {
     wxMenu* file = new wxMenu;
     file->Append(ID_SETUP, "&Setup\tAlt-S", "Change Options");
     file->Append(ID_UPDATE, "&Update\tAlt-U", "Check for Updates");
+    file->Append(ID_DOWNLOAD_LIST, "Download &List...\tCtrl-L",
+                 "Download every number of a text or CSV file");
     file->Append(ID_EXIT, "E&xit\tCtrl-W", "Quit Quorvane");
 
     wxMenu* selection = new wxMenu;

@@ -25,6 +25,7 @@ enum {
     ID_REMOVE = 11,
     ID_DELETE = 12,
     ID_CANCEL = 13,
+    ID_DOWNLOAD_LIST = 14,
 };
 
 class MyFrame : public wxFrame {
@@ -39,6 +40,13 @@ public:
 
     // Starts waiting jobs while fewer than maxThreads run.
     void DispatchWaitingJobs();
+
+    // One row per number, in order, each as if typed alone; a number of unknown format gets
+    // a row with kUnknownFormatStatus instead of a message box, so a list never stops.
+    void AddNumbers(const std::vector<wxString>& numbers);
+    // Adds the numbers of a list file (what File > Download List does after its dialog);
+    // false, after telling the user why, when the file cannot be read.
+    bool LoadListFile(const wxString& path);
 
     wxTextCtrl* textCtrl = nullptr;
     wxListView* listCtrl = nullptr;
@@ -80,6 +88,7 @@ private:
     void OnCancel(wxCommandEvent&);
     void OnClose(wxCloseEvent&);
     void OnDownload(wxCommandEvent&);
+    void OnDownloadList(wxCommandEvent&);
     void OnUsptoPage(wxThreadEvent&);
     void OnJobStatus(wxThreadEvent&);
     void OnJobEnded(wxThreadEvent&);
@@ -92,6 +101,8 @@ private:
     void BuildMenus();
     void BuildControls();
     void StartupSteps(); // the start-up steps that follow the controls
+    // Puts record (owned from now on) in a new row under text and starts or queues its job.
+    void AddRow(const wxString& text, JobRecord* record);
     void StartJob(JobRecord& record);
     void StopJob(JobRecord& record);
     // Asks the jobs of the selected rows (all rows) to end, without waiting: the waits that
@@ -112,3 +123,6 @@ MyFrame* TheMainFrame();
 
 // The input box's tool tip, also shown after the unknown-format message.
 extern const char* const kInputToolTip;
+
+// Status of a row whose number has no known format (a piece of a list).
+extern const char* const kUnknownFormatStatus;

@@ -3,6 +3,7 @@
 #include "MyFrame.h"
 
 #include "jobRecord.h"
+#include "numberList.h"
 #include "pct.h"
 #include "settings.h"
 #include "uspto.h"
@@ -42,9 +43,19 @@ bool takeRequest(std::vector<int>& ids, int id) {
 } // namespace
 
 void MyFrame::OnDownload(wxCommandEvent&) {
-    const wxString text = textCtrl->GetValue();
+    wxString text = textCtrl->GetValue();
     if (text.empty())
         return;
+    if (HoldsSeveralNumbers(text)) {
+        const std::vector<wxString> pieces = SplitNumbers(text);
+        if (pieces.size() != 1) {
+            AddNumbers(pieces);
+            textCtrl->SetValue(wxEmptyString);
+            textCtrl->SetFocus();
+            return;
+        }
+        text = pieces[0]; // one number with a line break after it is still one number
+    }
     JobRecord* record = new JobRecord(text);
     if (!record->valid) {
         delete record;
@@ -53,18 +64,27 @@ void MyFrame::OnDownload(wxCommandEvent&) {
                    "\"" + TextForMessage(text) + "\" -- Unknown Format\n\n\n" + kInputToolTip);
         return;
     }
+    AddRow(text, record);
+    textCtrl->SetValue(wxEmptyString);
+    textCtrl->SetFocus();
+}
+
+void MyFrame::AddRow(const wxString& text, JobRecord* record) {
     const long row = listCtrl->InsertItem(listCtrl->GetItemCount(), text);
     listCtrl->SetItemPtrData(row, reinterpret_cast<wxUIntPtr>(record));
-    listCtrl->SetItem(row, 1, "Waiting");
     record->id = nextJobId++;
+    if (!record->valid) {
+        record->finished = true; // nothing to do; the row only reports it
+        listCtrl->SetItem(row, 1, kUnknownFormatStatus);
+        return;
+    }
+    listCtrl->SetItem(row, 1, "Waiting");
     if (runningJobs.size() < maxThreads) {
         runningJobs.push_back(record);
         StartJob(*record);
     } else {
         waitingJobs.push_back(record);
     }
-    textCtrl->SetValue(wxEmptyString);
-    textCtrl->SetFocus();
 }
 
 void MyFrame::StartJob(JobRecord& record) {

@@ -20,6 +20,12 @@ const Section kSections[] = {
      "Type or paste a number into the text box and press the download button (or Enter). "
      "Commas and blanks are ignored. Each number becomes one row of the list and one PDF file "
      "in the download folder."},
+    {"lists", "Lists of Numbers",
+     "Paste or drop several numbers at once, separated by line breaks, tabs or semicolons: "
+     "each one becomes its own row. File &gt; Download List... adds every number of a text "
+     "file (one per line) or of the first column of a CSV file; blank lines and lines starting "
+     "with # are skipped. From a terminal, <b>quorvane-get</b> downloads a list without the "
+     "window (see <i>man quorvane-get</i>)."},
     {"publication", "U.S. Publication",
      "Publication numbers of published applications must be 11 characters long.<br>"
      "Example: <b>20020000001</b>"},

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 ConnectionSettingsRecord ConnectionSettings;
+OpsKeyRecord OpsKey;
 
 namespace {
 // Any control character but 0 keeps printable characters printable and non-zero.
@@ -64,6 +65,14 @@ void ScrambleProxyPass(wxString& pass) {
     }
 }
 
+OpsKeyRecord OpsKeyInUse() {
+    OpsKeyRecord fromEnvironment;
+    if (wxGetEnv("QUORVANE_OPS_KEY", &fromEnvironment.key) &&
+        wxGetEnv("QUORVANE_OPS_SECRET", &fromEnvironment.secret) && !fromEnvironment.empty())
+        return fromEnvironment;
+    return OpsKey;
+}
+
 WindowPlacement LoadStartupSettings(wxConfigBase& config) {
     WindowPlacement p;
     config.Read("posx", &p.x, 50);
@@ -79,6 +88,11 @@ WindowPlacement LoadStartupSettings(wxConfigBase& config) {
     config.Read("proxyPass", &cs.proxyPass);
     ScrambleProxyPass(cs.proxyPass);
     config.Read("connectionType", &cs.connectionType, 0);
+
+    config.Read("opsKey", &OpsKey.key, wxEmptyString);
+    OpsKey.secret.clear();
+    config.Read("opsSecret", &OpsKey.secret);
+    ScrambleProxyPass(OpsKey.secret);
 
     if (config.HasEntry("proxyEnable") || config.HasGroup("proxyEnable")) {
         bool enabled = false;
@@ -139,6 +153,10 @@ void SaveClosingSettings(wxConfigBase& config, const ClosingState& s) {
     ScrambleProxyPass(stored);
     config.Write("proxyPass", stored);
     config.Write("connectionType", static_cast<long>(cs.connectionType));
+    config.Write("opsKey", OpsKey.key);
+    wxString secret = OpsKey.secret;
+    ScrambleProxyPass(secret);
+    config.Write("opsSecret", secret);
     config.Write("Version", VersionString());
     config.Write("sizex", s.width);
     config.Write("sizey", s.height);

@@ -12,6 +12,20 @@
 // its own copy when it is made, so no other thread ever reads this record.
 extern ConnectionSettingsRecord ConnectionSettings;
 
+// The user's key for the EPO's Open Patent Services, as the setup dialog edits it and the
+// store keeps it (the secret scrambled like the proxy password). GUI thread only; jobs get
+// their own copy when they are made.
+struct OpsKeyRecord {
+    wxString key;
+    wxString secret; // clear text in memory
+    bool empty() const { return key.empty() || secret.empty(); }
+};
+extern OpsKeyRecord OpsKey;
+
+// The key downloads use: QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET when both are set (for
+// scripted and first runs; never written to the store), else the stored one.
+OpsKeyRecord OpsKeyInUse();
+
 // Version of the running program and its string form "2.NN".
 constexpr int kVersionMinor = QV_VERSION_MINOR;
 wxString VersionString();
@@ -35,8 +49,8 @@ struct WindowPlacement {
     long x = 50, y = 50, width = 400, height = 240;
 };
 
-// Start-up: reads the placement (clamped) and fills ConnectionSettings, migrating the
-// legacy proxyEnable/proxyType keys.
+// Start-up: reads the placement (clamped) and fills ConnectionSettings and OpsKey, migrating
+// the legacy proxyEnable/proxyType keys.
 WindowPlacement LoadStartupSettings(wxConfigBase& config);
 
 // Reads max_threads (3 when missing), clamped to 1...511: a stored 0 would keep every job

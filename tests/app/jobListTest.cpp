@@ -6,14 +6,19 @@
 #include "fixtures.h"
 #include "guitest.h"
 #include "jobRecord.h"
+#include "numberList.h"
 #include "pct.h"
 #include "settings.h"
 #include "testutil.h"
 #include "uspto.h"
 
 #include <gtest/gtest.h>
+#include <wx/clipbrd.h>
 #include <wx/dnd.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/modalhook.h>
 #include <wx/statusbr.h>
 #include <wx/uiaction.h>
 
@@ -389,6 +394,189 @@ TEST_F(JobListTest, ScreenshotWithRowsInSeveralStates) {
     EXPECT_EQ(status(4), "Waiting");
     EXPECT_EQ(status(5), "Cancelled");
     EXPECT_FALSE(qvtest::screenshot("job-list", m_frame).empty());
+}
+
+TEST_F(JobListTest, PastedListBecomesRowsInOrderWithOneOutcomeEach) {
+    m_fake.addUsptoDocument("1000101", pagesOf(2));
+    m_fake.addUsptoDocument("1000103", pagesOf(1));
+    // Already on disk: the job must not fetch it again.
+    ASSERT_TRUE(qvtest::writeFile(m_dir.file("pdf") + "/1000103.pdf", "kept"));
+    qvtest::CapturedLog log;
+    m_frame->maxThreads = 1;
+    // Known, unknown at the service, invalid, duplicate and on disk; CR LF, tab, semicolon.
+    enter("1000101\r\n1,000,102\nabc;1000101\t 1000103 \n\n");
+    // The limit holds for a list as for typed numbers.
+    EXPECT_EQ(m_frame->runningJobs.size(), 1u);
+    EXPECT_EQ(m_frame->waitingJobs.size(), 3u);
+    qvtest::pump(50);
+    EXPECT_TRUE(log.errors().empty()); // no box for the invalid piece
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 5);
+    const char* const typedTexts[] = {"1000101", "1,000,102", "abc", "1000101", "1000103"};
+    for (long row = 0; row < 5; ++row)
+        EXPECT_EQ(typed(row), typedTexts[row]) << row;
+    EXPECT_EQ(status(2), kUnknownFormatStatus);
+    EXPECT_TRUE(record(2)->finished);
+    EXPECT_EQ(record(2)->job, nullptr);
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "");
+
+    ASSERT_TRUE(qvtest::pumpUntil(
+        [&] {
+            for (long row = 0; row < 5; ++row)
+                if (!record(row)->finished)
+                    return false;
+            return true;
+        },
+        std::chrono::seconds(30)));
+    const char* const outcomes[] = {"Finished!", "Not Found", kUnknownFormatStatus,
+                                    "Previously Downloaded!", "Previously Downloaded!"};
+    for (long row = 0; row < 5; ++row)
+        EXPECT_EQ(status(row), outcomes[row]) << row;
+    const std::string pdf = m_dir.file("pdf") + "/1000101.pdf";
+    EXPECT_EQ(qvtest::runCommand("qpdf --check '" + pdf + "' >/dev/null 2>&1"), 0);
+    EXPECT_EQ(qvtest::readFile(m_dir.file("pdf") + "/1000103.pdf"), "kept");
+    EXPECT_FALSE(qvtest::fileExists(m_dir.file("pdf") + "/01000102.pdf"));
+    // Each page was fetched once: the duplicate was not downloaded again.
+    size_t pageRequests = 0;
+    for (const qvfake::RecordedRequest& r : m_fake.requests())
+        if (r.path.find(".piw") == std::string::npos)
+            ++pageRequests;
+    EXPECT_EQ(pageRequests, 2u);
+}
+
+TEST_F(JobListTest, OneNumberWithSeparatorsAroundItStaysOneNumber) {
+    qvtest::CapturedLog log;
+    // A bad single number still gets the message box, line break or not.
+    enter("abc\n");
+    qvtest::pump(50);
+    ASSERT_EQ(log.errors().size(), 1u);
+    EXPECT_TRUE(log.errors()[0].StartsWith("\"abc\" -- Unknown Format\n\n\n"));
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+    // Separators alone add nothing.
+    enter(" ;\t\r\n");
+    qvtest::pump(50);
+    EXPECT_EQ(log.errors().size(), 1u);
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+    // A good one with a line break after it is one row with the number alone.
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    enter("5,123,456\r\n");
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 1);
+    EXPECT_EQ(typed(0), "5,123,456");
+    EXPECT_EQ(record(0)->number, "5123456");
+}
+
+TEST_F(JobListTest, DroppedListKeepsItsLinesUntilDownloadIsPressed) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 5;
+    auto* target = dynamic_cast<wxTextDropTarget*>(m_frame->GetDropTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_TRUE(target->OnDropText(10, 10, "1000201\n1000202\nEP1000000"));
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 0);
+    EXPECT_TRUE(HoldsSeveralNumbers(m_frame->textCtrl->GetValue()));
+    wxCommandEvent press(wxEVT_BUTTON, ID_DOWNLOAD);
+    m_frame->GetEventHandler()->ProcessEvent(press);
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+    EXPECT_EQ(typed(0), "1000201");
+    EXPECT_EQ(typed(1), "1000202");
+    EXPECT_NE(dynamic_cast<uspto*>(record(1)->job), nullptr);
+    EXPECT_NE(dynamic_cast<pct*>(record(2)->job), nullptr);
+}
+
+TEST_F(JobListTest, DownloadListAddsARowPerNumberOfTheFile) {
+    // The menu entry sits just before Exit and says what it does.
+    wxMenu* file = m_frame->GetMenuBar()->GetMenu(0);
+    const int at = file->GetMenuItems().IndexOf(file->FindItem(ID_DOWNLOAD_LIST));
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(file->FindItemByPosition(static_cast<size_t>(at) + 1)->GetId(), ID_EXIT);
+    EXPECT_FALSE(file->FindItem(ID_DOWNLOAD_LIST)->GetHelp().empty());
+
+    m_fake.addUsptoDocument("1000301", pagesOf(1));
+    m_fake.addUsptoDocument("5123456", pagesOf(1));
+    const std::string list = m_dir.file("refs.csv");
+    ASSERT_TRUE(qvtest::writeFile(list,
+                                  "\xEF\xBB\xBF# cited\r\n1000301,first\r\n\r\n"
+                                  "\"5,123,456\",\"second, with comma\"\r\nnot a number,x\r\n"));
+    qvtest::CapturedLog log;
+    m_frame->maxThreads = 3;
+    ASSERT_TRUE(m_frame->LoadListFile(list));
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+    EXPECT_EQ(typed(0), "1000301");
+    EXPECT_EQ(typed(1), "5,123,456");
+    EXPECT_EQ(typed(2), "not a number");
+    EXPECT_EQ(status(2), kUnknownFormatStatus);
+    ASSERT_TRUE(waitStatus(0, "Finished!"));
+    ASSERT_TRUE(waitStatus(1, "Finished!"));
+    EXPECT_TRUE(qvtest::fileExists(m_dir.file("pdf") + "/1000301.pdf"));
+    EXPECT_TRUE(qvtest::fileExists(m_dir.file("pdf") + "/5123456.pdf"));
+    qvtest::pump(50);
+    EXPECT_TRUE(log.errors().empty());
+
+    // A file that cannot be read says so and adds nothing.
+    EXPECT_FALSE(m_frame->LoadListFile(m_dir.file("gone.txt")));
+    qvtest::pump(50);
+    ASSERT_EQ(log.errors().size(), 1u);
+    EXPECT_TRUE(log.errors()[0].Contains(m_dir.file("gone.txt")));
+    EXPECT_TRUE(log.errors()[0].Contains("No such file"));
+    EXPECT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+}
+
+TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 5;
+    {
+        wxClipboardLocker locker;
+        ASSERT_TRUE(!!locker);
+        ASSERT_TRUE(wxTheClipboard->SetData(new wxTextDataObject("1000601\n1000602\r\nEP15")));
+    }
+    m_frame->textCtrl->SetFocus();
+    m_frame->textCtrl->Paste();
+    // The toolkit hands the clipboard over asynchronously.
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !m_frame->textCtrl->GetValue().empty(); }));
+    EXPECT_TRUE(HoldsSeveralNumbers(m_frame->textCtrl->GetValue()))
+        << m_frame->textCtrl->GetValue();
+    wxCommandEvent press(wxEVT_BUTTON, ID_DOWNLOAD);
+    m_frame->GetEventHandler()->ProcessEvent(press);
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
+    EXPECT_EQ(typed(0), "1000601");
+    EXPECT_EQ(typed(1), "1000602");
+    EXPECT_EQ(typed(2), "EP15");
+    wxTheClipboard->Clear();
+}
+
+TEST_F(JobListTest, DownloadListCommandAsksForATextOrCsvFileAndLoadsTheChosenOne) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 5;
+    const std::string list = m_dir.file("chosen.txt");
+    ASSERT_TRUE(qvtest::writeFile(list, "1000701\n1000702\n"));
+    // Answers the chooser as a user would, choosing the list file.
+    struct Chooser : wxModalDialogHook {
+        std::string path;
+        wxString wildcard;
+        int shown = 0;
+        int Enter(wxDialog* dialog) override {
+            auto* chooser = dynamic_cast<wxFileDialog*>(dialog);
+            if (!chooser)
+                return wxID_NONE;
+            ++shown;
+            wildcard = chooser->GetWildcard();
+            chooser->SetPath(path);
+            // The toolkit's chooser takes the file once it has read the folder.
+            qvtest::pumpUntil([&] { return chooser->GetPath() == wxString(path); },
+                              std::chrono::seconds(5));
+            return wxID_OK;
+        }
+        void Exit(wxDialog*) override {}
+    } chooser;
+    chooser.path = list;
+    chooser.Register();
+    command(ID_DOWNLOAD_LIST);
+    chooser.Unregister();
+    EXPECT_EQ(chooser.shown, 1);
+    EXPECT_TRUE(chooser.wildcard.Contains("*.txt"));
+    EXPECT_TRUE(chooser.wildcard.Contains("*.csv"));
+    EXPECT_TRUE(chooser.wildcard.EndsWith("|*")); // all files
+    ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 2);
+    EXPECT_EQ(typed(0), "1000701");
+    EXPECT_EQ(typed(1), "1000702");
 }
 
 } // namespace

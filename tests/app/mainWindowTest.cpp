@@ -84,13 +84,15 @@ TEST_F(MainWindowTest, MenusHaveTheirLabelsHelpStringsAndAccelerators) {
     EXPECT_EQ(bar->GetMenuLabel(0), "&File");
     EXPECT_EQ(bar->GetMenuLabel(1), "&Selection");
     EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
-    EXPECT_EQ(bar->GetMenu(0)->GetMenuItemCount(), 3u);
+    EXPECT_EQ(bar->GetMenu(0)->GetMenuItemCount(), 4u);
     EXPECT_EQ(bar->GetMenu(1)->GetMenuItemCount(), 5u);
     EXPECT_EQ(bar->GetMenu(2)->GetMenuItemCount(), 1u);
 
     const MenuItemExpect items[] = {
         {ID_SETUP, "&Setup", "Change Options", wxACCEL_ALT, 'S'},
         {ID_UPDATE, "&Update", "Check for Updates", wxACCEL_ALT, 'U'},
+        {ID_DOWNLOAD_LIST, "Download &List...", "Download every number of a text or CSV file",
+         wxACCEL_CTRL, 'L'},
         {ID_EXIT, "E&xit", "Quit Quorvane", wxACCEL_CTRL, 'W'},
         {ID_OPEN, "&Open", "Open in your favorite PDF viewer", wxACCEL_CTRL, 'O'},
         {ID_PRINT, "&Print", "Print PDF", wxACCEL_CTRL, 'P'},
@@ -240,7 +242,8 @@ TEST_F(MainWindowTest, HelpPageHoldsEverySectionAndAnchor) {
     wxString rest = page;
     int links = 0;
     while (rest.Contains("href=\"#")) {
-        rest = rest.AfterFirst('#');
+        // From the link itself: the text before it may hold a '#' of its own.
+        rest = rest.Mid(static_cast<size_t>(rest.Find("href=\"#")) + 7);
         const wxString anchor = rest.BeforeFirst('"');
         EXPECT_TRUE(page.Contains("<a name=\"" + anchor + "\">")) << anchor;
         ++links;

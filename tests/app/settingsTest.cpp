@@ -156,12 +156,16 @@ TEST_F(SettingsTest, LegacyProxyKeysAreMigratedAndRemoved) {
 TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
     const wxString clear = "s3cret pass~{}!";
     ConnectionSettings.proxyPass = clear;
+    OpsKey = OpsKeyRecord{"myConsumerKey", "opsS3cretValue"};
     {
         auto config = OpenSettings();
         SaveClosingSettings(*config, ClosingState());
     }
     std::string file = qvtest::readFile(SettingsFilePath().ToStdString());
     EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;
+    EXPECT_EQ(file.find("opsS3cret"), std::string::npos) << file;
+    EXPECT_NE(file.find("opsKey=myConsumerKey"), std::string::npos) << file;
+    OpsKey = OpsKeyRecord();
 
     wxString stored;
     {
@@ -172,6 +176,8 @@ TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
         LoadStartupSettings(*config);
     }
     EXPECT_EQ(ConnectionSettings.proxyPass, clear);
+    EXPECT_EQ(OpsKey.key, "myConsumerKey");
+    EXPECT_EQ(OpsKey.secret, "opsS3cretValue");
     // Writing it back stores the same scrambled bytes.
     {
         auto config = OpenSettings();
@@ -185,6 +191,24 @@ TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
         EXPECT_NE(c.GetValue(), 0u);
     ScrambleProxyPass(roundTrip);
     EXPECT_EQ(roundTrip, clear);
+}
+
+TEST_F(SettingsTest, OpsKeyFromTheEnvironmentStandsInOnlyWhenBothAreSet) {
+    OpsKey = OpsKeyRecord{"stored", "storedSecret"};
+    setenv("QUORVANE_OPS_KEY", "envKey", 1);
+    unsetenv("QUORVANE_OPS_SECRET");
+    EXPECT_EQ(OpsKeyInUse().key, "stored");
+    setenv("QUORVANE_OPS_SECRET", "envSecret", 1);
+    EXPECT_EQ(OpsKeyInUse().key, "envKey");
+    EXPECT_EQ(OpsKeyInUse().secret, "envSecret");
+    {
+        auto config = OpenSettings();
+        SaveClosingSettings(*config, ClosingState());
+        EXPECT_EQ(config->Read("opsKey", ""), "stored"); // never written to the store
+    }
+    unsetenv("QUORVANE_OPS_KEY");
+    unsetenv("QUORVANE_OPS_SECRET");
+    OpsKey = OpsKeyRecord();
 }
 
 TEST_F(SettingsTest, MaxThreadsIsClampedOnReading) {

@@ -38,8 +38,11 @@ check_install() {
         return
     fi
 
-    # Exactly these files: the program and its desktop files, nothing from the tests.
+    # Exactly these files: the programs, the manual page and the desktop files, nothing
+    # from the tests.
     local want=(usr/bin/quorvane
+                usr/bin/quorvane-get
+                usr/share/man/man1/quorvane-get.1
                 "usr/share/applications/$APP_ID.desktop"
                 "usr/share/metainfo/$APP_ID.metainfo.xml"
                 "usr/share/icons/hicolor/scalable/apps/$APP_ID.svg")
@@ -54,14 +57,35 @@ check_install() {
         diff <(echo "$expected") <(echo "$actual") >&2
     fi
 
-    # The program: an executable that does not look into the build tree for libraries.
-    local program=$stage/usr/bin/quorvane
-    if [ -x "$program" ] && [ "$(head -c 4 "$program" | od -An -c | tr -d ' ')" = '177ELF' ]; then
-        if readelf -d "$program" | grep -E 'R(UN)?PATH' | grep -q "$build"; then
-            fail "the installed program keeps the build folder in its library path"
+    # The programs: executables that do not look into the build tree for libraries.
+    local name program
+    for name in quorvane quorvane-get; do
+        program=$stage/usr/bin/$name
+        if [ -x "$program" ] && [ "$(head -c 4 "$program" | od -An -c | tr -d ' ')" = '177ELF' ]; then
+            if readelf -d "$program" | grep -E 'R(UN)?PATH' | grep -q "$build"; then
+                fail "the installed $name keeps the build folder in its library path"
+            fi
+        else
+            fail "usr/bin/$name is not an executable ELF file"
         fi
-    else
-        fail "usr/bin/quorvane is not an executable ELF file"
+    done
+    # The console program runs without a display: no GUI library of wxWidgets or GTK.
+    if [ -x "$stage/usr/bin/quorvane-get" ] &&
+        readelf -d "$stage/usr/bin/quorvane-get" | grep NEEDED | grep -Eq 'wx_gtk|gtk|libX11'; then
+        fail "usr/bin/quorvane-get needs a GUI library"
+    fi
+
+    # The manual page renders without a warning and names the program's options.
+    local page=$stage/usr/share/man/man1/quorvane-get.1
+    if [ -f "$page" ] && command -v man >/dev/null; then
+        local warnings
+        warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || fail "man quorvane-get warns: $warnings"
+        local text
+        text=$(MANWIDTH=80 man -l "$page" 2>/dev/null)
+        for option in -o -j -f --quiet --json --help --version; do
+            grep -q -- " $option" <<<"$text" || fail "the manual page does not describe $option"
+        done
     fi
 
     # Icons: each PNG holds the size its folder names, and all are the window icon's image.

@@ -1,0 +1,545 @@
+// quorvane-get: downloads the documents of a list of numbers into a folder, several at once,
+// on the same jobs as the window. It links the base library of wxWidgets only, so it runs
+// where there is no display (over SSH, from cron).
+#include "getCore.h"
+#include "jobRecord.h"
+#include "netInit.h"
+#include "numberList.h"
+#include "pct.h"
+#include "settings.h"
+#include "uspto.h"
+#include "ziv2ize.h"
+
+#include <wx/event.h>
+#include <wx/filefn.h>
+#include <wx/filename.h>
+#include <wx/init.h>
+#include <wx/log.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using qvget::Outcome;
+
+const char* const kProgram = "quorvane-get";
+
+const char* const kHelp =
+    "Usage: quorvane-get [-o DIR] [-j N] [-f FILE|-] [--quiet] [--json] NUMBER...\n"
+    "Download patent documents by their numbers, one PDF per document.\n"
+    "\n"
+    "  -o DIR     download folder (default: the current folder; made when missing)\n"
+    "  -j N       documents downloaded at once, 1 to 511 (default: max_threads of the\n"
+    "             settings, 3 when not set)\n"
+    "  -f FILE    read numbers from FILE, one per line or the first column of a .csv\n"
+    "             file; blank lines and lines starting with # are skipped; - reads\n"
+    "             standard input\n"
+    "  --quiet    one line per document when it ends, no live display\n"
+    "  --json     one JSON object per document when it ends:\n"
+    "             {\"number\":..,\"status\":..,\"file\":..,\"pages\":..}\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Numbers are written as in the window: 5,123,456  D0365123  09/836917  EP1000000.\n"
+    "The connection settings (proxy) are those of the window's Setup.\n"
+    "\n"
+    "Exit status: 0 when every document was downloaded or already there, 1 when any\n"
+    "was not, 2 for a usage error, 130 when interrupted.\n";
+
+// Everything taken from the settings the window's Setup writes, read in this one place, so
+// one Setup serves both programs. (The EPO key joins here once the jobs take one.)
+struct StoredSettings {
+    ConnectionSettingsRecord connection;
+    unsigned maxThreads = 3;
+};
+
+StoredSettings LoadStoredSettings() {
+    auto config = OpenSettings();
+    LoadStartupSettings(*config); // fills ConnectionSettings
+    StoredSettings stored;
+    stored.connection = ConnectionSettings;
+    stored.maxThreads = ReadMaxThreads(*config);
+    return stored;
+}
+
+std::string Utf8(const wxString& text) {
+    const wxScopedCharBuffer bytes = text.utf8_str();
+    return std::string(bytes.data(), bytes.length());
+}
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // a closed pipe: the output is not wanted any more
+        done += static_cast<size_t>(n);
+    }
+}
+
+struct Document {
+    std::string given; // as given, for the output
+    std::unique_ptr<JobRecord> record;
+    std::string status = "Waiting";
+    std::string file;
+    long pages = -1; // announced by the job's status, -1 until then
+    enum State { Waiting, Running, Ended } state = Waiting;
+    Outcome outcome = Outcome::Failed;
+};
+
+enum class Display { Live, Lines, Json };
+
+// Runs the documents' jobs, at most `limit` at once, and shows their progress. The jobs
+// post to this handler from their threads; QueueEvent also writes a byte to a pipe, so the
+// main thread sleeps in poll() until there is something to do or a stop signal arrives.
+class Runner : public wxEvtHandler {
+public:
+    Runner(std::vector<Document>& docs, const StoredSettings& settings, const wxString& folder,
+           unsigned limit, Display display, int signalFd)
+        : m_docs(docs), m_settings(settings), m_folder(folder), m_limit(limit), m_display(display),
+          m_signalFd(signalFd) {
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        Bind(wxEVT_JOB_STATUS, &Runner::OnStatus, this);
+        Bind(wxEVT_JOB_PDF_READY, &Runner::OnPdfReady, this);
+        Bind(wxEVT_JOB_ENDED, &Runner::OnEnded, this);
+    }
+    ~Runner() override {
+        for (int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    bool ok() const { return m_wake[0] >= 0; }
+
+    // Called on the jobs' threads: the queue has its own lock, and the pipe's descriptors
+    // do not change while jobs run.
+    void QueueEvent(wxEvent* event) override {
+        wxEvtHandler::QueueEvent(event);
+        const char byte = 1;
+        // A full pipe already holds a wake-up; losing this byte loses nothing.
+        if (::write(m_wake[1], &byte, 1) < 0) {
+        }
+    }
+
+    // Exit status: 0, 1, or 130 when a stop signal cancelled the jobs.
+    int Run();
+
+private:
+    void OnStatus(wxThreadEvent& event);
+    void OnPdfReady(wxThreadEvent& event);
+    void OnEnded(wxThreadEvent& event);
+
+    Document* DocOf(int id);
+    void Dispatch();
+    bool NumberRunning(const wxString& number) const;
+    void Start(Document& doc, int id);
+    void End(Document& doc);
+    void CancelAll();
+    void Drain();
+    void Redraw(bool now);
+    std::string EndLine(const Document& doc) const;
+
+    std::vector<Document>& m_docs;
+    const StoredSettings& m_settings;
+    const wxString m_folder;
+    const unsigned m_limit;
+    const Display m_display;
+    const int m_signalFd;
+    int m_wake[2] = {-1, -1};
+    unsigned m_running = 0;
+    size_t m_ended = 0;
+    std::vector<int> m_counts = std::vector<int>(6, 0);
+    // Live display: lines drawn below the finished ones, and what is still to print.
+    int m_liveLines = 0;
+    std::string m_endedText;
+    bool m_dirty = false;
+    bool m_stopping = false;
+    Clock::time_point m_lastDraw;
+};
+
+Document* Runner::DocOf(int id) {
+    if (id < 0 || static_cast<size_t>(id) >= m_docs.size())
+        return nullptr;
+    Document& doc = m_docs[static_cast<size_t>(id)];
+    return doc.state == Document::Running ? &doc : nullptr;
+}
+
+void Runner::OnStatus(wxThreadEvent& event) {
+    Document* doc = DocOf(event.GetId());
+    if (!doc)
+        return;
+    doc->status = Utf8(event.GetString());
+    const long pages = qvget::PagesInStatus(doc->status);
+    if (pages > 0)
+        doc->pages = pages;
+    m_dirty = true;
+}
+
+void Runner::OnPdfReady(wxThreadEvent& event) {
+    if (Document* doc = DocOf(event.GetId()))
+        doc->file = Utf8(event.GetString());
+}
+
+void Runner::OnEnded(wxThreadEvent& event) {
+    Document* doc = DocOf(event.GetId());
+    if (!doc || m_stopping)
+        return; // while stopping, CancelAll has waited for the job already
+    doc->record->job->Wait();
+    delete doc->record->job;
+    doc->record->job = nullptr;
+    --m_running;
+    End(*doc);
+    Dispatch();
+}
+
+bool Runner::NumberRunning(const wxString& number) const {
+    for (const Document& doc : m_docs)
+        if (doc.state == Document::Running && doc.record->number.IsSameAs(number, false))
+            return true;
+    return false;
+}
+
+void Runner::Dispatch() {
+    for (size_t i = 0; i < m_docs.size() && m_running < m_limit; ++i) {
+        Document& doc = m_docs[i];
+        if (doc.state != Document::Waiting)
+            continue;
+        if (!doc.record->valid) {
+            doc.state = Document::Running; // for End's bookkeeping only
+            doc.status = "Unknown Patent/Application Format";
+            End(doc);
+            continue;
+        }
+        // The same number twice waits for the first: it then finds the file in place
+        // instead of downloading it a second time into the same name.
+        if (NumberRunning(doc.record->number))
+            continue;
+        Start(doc, static_cast<int>(i));
+    }
+}
+
+void Runner::Start(Document& doc, int id) {
+    const JobInput input(doc.record->number, m_settings.connection, m_folder);
+    ziv2ize* job = nullptr;
+    if (doc.record->kind == kUsptoJob)
+        job = new uspto(id, input);
+    else
+        job = new pct(id, input);
+    doc.state = Document::Running;
+    doc.status = "Downloading";
+    if (job->Create() != wxTHREAD_NO_ERROR || job->Run() != wxTHREAD_NO_ERROR) {
+        delete job;
+        doc.status = "Error starting the download";
+        End(doc);
+        return;
+    }
+    doc.record->job = job;
+    ++m_running;
+    m_dirty = true;
+}
+
+void Runner::End(Document& doc) {
+    doc.state = Document::Ended;
+    doc.outcome = qvget::OutcomeOf(doc.status);
+    if (!qvget::IsSuccess(doc.outcome))
+        doc.file.clear();
+    ++m_counts[static_cast<size_t>(doc.outcome)];
+    ++m_ended;
+    switch (m_display) {
+    case Display::Json: {
+        std::string line = "{\"number\":" + qvget::JsonString(doc.given) +
+                           ",\"status\":" + qvget::JsonString(doc.status) + ",\"file\":";
+        line += doc.file.empty() ? "null" : qvget::JsonString(doc.file);
+        line += ",\"pages\":";
+        line +=
+            doc.pages > 0 && doc.outcome == Outcome::Finished ? std::to_string(doc.pages) : "null";
+        WriteAll(STDOUT_FILENO, line + "}\n");
+        break;
+    }
+    case Display::Lines:
+        WriteAll(STDOUT_FILENO, EndLine(doc) + "\n");
+        break;
+    case Display::Live:
+        m_endedText += EndLine(doc) + "\n";
+        m_dirty = true;
+        break;
+    }
+}
+
+std::string Runner::EndLine(const Document& doc) const {
+    std::string line = qvget::Printable(doc.given + ": " + doc.status);
+    if (doc.outcome == Outcome::Finished && doc.pages > 0)
+        line += ", " + std::to_string(doc.pages) + (doc.pages == 1 ? " page" : " pages");
+    if (!doc.file.empty())
+        line += " -> " + qvget::Printable(doc.file);
+    return line;
+}
+
+// Cuts a line to the terminal's width: a wrapped line would break the cursor arithmetic.
+// Counts bytes, which errs on the short side for non-ASCII text.
+std::string Fit(const std::string& line, size_t width) {
+    return line.size() < width ? line : line.substr(0, width > 1 ? width - 1 : 0);
+}
+
+void Runner::Redraw(bool now) {
+    if (m_display != Display::Live || (!m_dirty && !now))
+        return;
+    const Clock::time_point t = Clock::now();
+    if (!now && t - m_lastDraw < std::chrono::milliseconds(100))
+        return; // drawn at the next wake-up or time-out
+    m_lastDraw = t;
+    m_dirty = false;
+    size_t width = 80;
+    struct winsize ws;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        width = ws.ws_col;
+
+    std::string out;
+    // Back to the first live line and clear from there: the live lines are drawn anew below
+    // the documents that ended since.
+    if (m_liveLines > 0)
+        out += "\r\x1b[" + std::to_string(m_liveLines) + "A";
+    out += "\r\x1b[J";
+    out += m_endedText;
+    m_endedText.clear();
+    m_liveLines = 0;
+    for (const Document& doc : m_docs) {
+        if (doc.state != Document::Running)
+            continue;
+        std::string line = "  " + qvget::Printable(doc.given);
+        if (line.size() < 20)
+            line.resize(20, ' ');
+        line += " " + qvget::Printable(doc.status);
+        out += Fit(line, width) + "\n";
+        ++m_liveLines;
+    }
+    if (m_ended < m_docs.size()) {
+        out += Fit("[" + std::to_string(m_ended) + "/" + std::to_string(m_docs.size()) + "] " +
+                       std::to_string(m_running) + " running",
+                   width) +
+               "\n";
+        ++m_liveLines;
+    }
+    WriteAll(STDOUT_FILENO, out);
+}
+
+void Runner::Drain() {
+    char buffer[256];
+    while (::read(m_wake[0], buffer, sizeof buffer) > 0) {
+    }
+    // ProcessPendingEvents handles one event per call.
+    for (;;) {
+        {
+            wxCriticalSectionLocker lock(m_pendingEventsLock);
+            if (!m_pendingEvents || m_pendingEvents->IsEmpty())
+                break;
+        }
+        ProcessPendingEvents();
+    }
+}
+
+void Runner::CancelAll() {
+    // Every job is asked at once and all are awaited together: one after another, each
+    // cancellation would add its own delay. wxThread::Delete asks and waits in one call, so
+    // each runs on a helper thread of its own.
+    std::vector<std::thread> stoppers;
+    for (Document& doc : m_docs) {
+        if (doc.state != Document::Running || !doc.record->job)
+            continue;
+        ziv2ize* job = doc.record->job;
+        try {
+            stoppers.emplace_back([job] { job->Delete(); });
+        } catch (const std::system_error&) {
+            job->Delete(); // no thread to spare: this one is asked and awaited alone
+        }
+    }
+    for (std::thread& t : stoppers)
+        t.join();
+    // What the jobs posted before they stopped still counts: a document whose file was put
+    // in place is downloaded, even when the signal came before its end was reported.
+    m_stopping = true;
+    Drain();
+    for (Document& doc : m_docs) {
+        if (doc.state == Document::Ended)
+            continue;
+        delete doc.record->job;
+        doc.record->job = nullptr;
+        if (doc.state == Document::Waiting || !qvget::IsSuccess(qvget::OutcomeOf(doc.status)))
+            doc.status = "Cancelled";
+        End(doc);
+    }
+    m_running = 0;
+}
+
+int Runner::Run() {
+    Dispatch();
+    Redraw(true);
+    while (m_ended < m_docs.size()) {
+        struct pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_signalFd, POLLIN, 0}};
+        const int timeout = m_display == Display::Live ? 100 : -1;
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents & POLLIN) {
+            CancelAll();
+            Redraw(true);
+            if (m_display == Display::Live)
+                WriteAll(STDOUT_FILENO, qvget::Summary(m_counts) + "\n");
+            std::fprintf(stderr, "%s: interrupted\n", kProgram);
+            return 130;
+        }
+        Drain();
+        wxLog::FlushActive(); // what a job logged on its thread goes to standard error now
+        Redraw(false);
+    }
+    Redraw(true);
+    if (m_display == Display::Live)
+        WriteAll(STDOUT_FILENO, qvget::Summary(m_counts) + "\n");
+    for (const Document& doc : m_docs)
+        if (!qvget::IsSuccess(doc.outcome))
+            return 1;
+    return 0;
+}
+
+Runner* g_runner = nullptr;
+wxEvtHandler* CurrentRunner() {
+    return g_runner;
+}
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, error.c_str(),
+                 kProgram);
+    return 2;
+}
+
+// The absolute download folder, made when missing; empty with a message when unusable.
+wxString PrepareFolder(const std::string& given) {
+    wxFileName dir = wxFileName::DirName(given.empty() ? wxGetCwd() : wxString::FromUTF8(given));
+    dir.MakeAbsolute();
+    const wxString path = dir.GetPath();
+    if (!wxDirExists(path) && !wxFileName::Mkdir(path, 0777, wxPATH_MKDIR_FULL)) {
+        std::fprintf(stderr, "%s: cannot make the download folder %s\n", kProgram,
+                     Utf8(path).c_str());
+        return wxString();
+    }
+    if (!wxFileName::IsDirWritable(path)) {
+        std::fprintf(stderr, "%s: cannot write into the download folder %s\n", kProgram,
+                     Utf8(path).c_str());
+        return wxString();
+    }
+    return path;
+}
+
+int Main(int argc, char** argv) {
+    qvget::Options options;
+    std::string error;
+    if (!qvget::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), options, error))
+        return Usage(error);
+    if (options.help) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", kProgram, QV_VERSION);
+        return 0;
+    }
+
+    std::vector<wxString> numbers;
+    for (const std::string& n : options.numbers)
+        numbers.push_back(wxString::FromUTF8(n));
+    for (const std::string& file : options.listFiles) {
+        std::vector<wxString> listed;
+        wxString readError;
+        if (!ReadListFile(wxString::FromUTF8(file), listed, readError)) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, Utf8(readError).c_str());
+            return 2;
+        }
+        numbers.insert(numbers.end(), listed.begin(), listed.end());
+    }
+    if (numbers.empty())
+        return Usage("no numbers to download");
+
+    const wxString folder = PrepareFolder(options.folder);
+    if (folder.empty())
+        return 1;
+    const StoredSettings settings = LoadStoredSettings();
+    const unsigned limit =
+        options.jobs > 0 ? static_cast<unsigned>(options.jobs) : settings.maxThreads;
+
+    std::vector<Document> docs(numbers.size());
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        docs[i].given = Utf8(numbers[i]);
+        docs[i].record.reset(new JobRecord(numbers[i]));
+    }
+
+    // The stop signals are taken from a descriptor by the main thread alone: blocked here,
+    // before the first job thread, they stay blocked in every thread made afterwards.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
+        return 1;
+    }
+
+    Display display = Display::Lines;
+    if (options.json)
+        display = Display::Json;
+    else if (!options.quiet && ::isatty(STDOUT_FILENO))
+        display = Display::Live;
+
+    int status = 1;
+    {
+        Runner runner(docs, settings, folder, limit, display, signalFd);
+        if (!runner.ok())
+            std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
+        if (runner.ok()) {
+            g_runner = &runner;
+            SetJobEventTarget(&CurrentRunner);
+            status = runner.Run();
+            SetJobEventTarget(nullptr);
+            g_runner = nullptr;
+        }
+    }
+    ::close(signalFd);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    wxInitializer wx;
+    if (!wx.IsOk()) {
+        std::fprintf(stderr, "%s: cannot initialise wxWidgets\n", kProgram);
+        return 1;
+    }
+    if (!qvNetInit()) {
+        std::fprintf(stderr, "%s: cannot initialise the network library\n", kProgram);
+        return 1;
+    }
+    const int status = Main(argc, argv);
+    qvNetCleanup();
+    return status;
+}
