@@ -1,7 +1,7 @@
 // quorvane-ops-fetch: downloads one document from the EPO's service (or from the fake one
 // that the tests and the sample service run) with the EPO job, printing every status.
 //
-//   QV_OPS_KEY=... QV_OPS_SECRET=... quorvane-ops-fetch NUMBER [FOLDER]
+//   QUORVANE_OPS_KEY=... QUORVANE_OPS_SECRET=... quorvane-ops-fetch NUMBER [FOLDER]
 //
 // The key and secret come from the environment only, never from the command line, where
 // every user of the machine could read them. https_proxy and CURL_CA_BUNDLE apply as in
@@ -44,14 +44,16 @@ wxEvtHandler* CurrentPrinter() {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: QV_OPS_KEY=... QV_OPS_SECRET=... %s NUMBER [FOLDER]\n",
+        std::fprintf(stderr,
+                     "usage: QUORVANE_OPS_KEY=... QUORVANE_OPS_SECRET=... %s NUMBER [FOLDER]\n",
                      argv[0]);
         return 2;
     }
-    const char* key = std::getenv("QV_OPS_KEY");
-    const char* secret = std::getenv("QV_OPS_SECRET");
+    const char* key = std::getenv("QUORVANE_OPS_KEY");
+    const char* secret = std::getenv("QUORVANE_OPS_SECRET");
     if (!key || !*key || !secret || !*secret) {
-        std::fprintf(stderr, "QV_OPS_KEY and QV_OPS_SECRET must hold the EPO key and secret\n");
+        std::fprintf(stderr,
+                     "QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET must hold the EPO key and secret\n");
         return 2;
     }
     wxInitializer wx;

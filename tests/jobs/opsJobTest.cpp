@@ -426,8 +426,8 @@ TEST_F(OpsJob, FetchProgramDownloadsWithTheKeyFromTheEnvironment) {
     const std::string program = QV_OPS_FETCH;
     const std::string folder = Path("");
     std::string out;
-    setenv("QV_OPS_KEY", qvfake::kOpsSampleKey, 1);
-    setenv("QV_OPS_SECRET", qvfake::kOpsSampleSecret, 1);
+    setenv("QUORVANE_OPS_KEY", qvfake::kOpsSampleKey, 1);
+    setenv("QUORVANE_OPS_SECRET", qvfake::kOpsSampleSecret, 1);
     EXPECT_EQ(qvtest::runCommand("'" + program + "' EP1000000B1 '" + folder + "' 2>&1", &out), 0)
         << out;
     EXPECT_NE(out.find("Downloading EP 1000000 B1 page 2 of 2\nFinished!\n"), std::string::npos)
@@ -435,12 +435,12 @@ TEST_F(OpsJob, FetchProgramDownloadsWithTheKeyFromTheEnvironment) {
     EXPECT_TRUE(PdfMatchesPages(Path("EP1000000B1.pdf"), pages));
     EXPECT_EQ(out.find(qvfake::kOpsSampleSecret), std::string::npos);
 
-    setenv("QV_OPS_SECRET", "wrong", 1);
+    setenv("QUORVANE_OPS_SECRET", "wrong", 1);
     EXPECT_EQ(qvtest::runCommand("'" + program + "' EP1000000 '" + folder + "' 2>&1", &out), 1);
     EXPECT_NE(out.find("EPO Refused the Key!"), std::string::npos) << out;
-    unsetenv("QV_OPS_SECRET");
+    unsetenv("QUORVANE_OPS_SECRET");
     EXPECT_EQ(qvtest::runCommand("'" + program + "' EP1000000 2>&1", &out), 2);
-    unsetenv("QV_OPS_KEY");
+    unsetenv("QUORVANE_OPS_KEY");
 }
 
 } // namespace
