@@ -462,3 +462,26 @@ TEST_F(OpsJob, PageTheInquiryPromisedButTheServiceLacksEndsTheDocument) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OpsJob, CancelWhileTheServiceAsksToWaitLeavesAtOnce) {
+    service->addPublication(qvfake::opsPublication("EP", "1000000", "B1", Pages(3)));
+    OpsFaultOptions black;
+    black.retryAfterMs = 600000; // ten minutes, as seen in the middle of documents
+    service->addRule("fullimage.tiff?Range=2", OpsFault::BlackLight, 1, black);
+    ziv2ize* job = MakeJob(1, "EP1000000");
+    Start(job);
+    ASSERT_TRUE(WaitUntil([&] {
+        return recorder->CountStatusesContaining(1, "EPO Asks to Wait, Resuming Page 2 in 600s") ==
+               1;
+    }));
+    const auto before = std::chrono::steady_clock::now();
+    job->Delete();
+    const auto took = std::chrono::steady_clock::now() - before;
+    delete job;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    EXPECT_TRUE(Files().empty());
+}
+
+} // namespace
