@@ -38,6 +38,10 @@ public:
     void WidenForStatusTexts();
     int statusTextsWidth = 0;
 
+    // Shows the week's use of the EPO's fair-use quota, as the service last reported it.
+    void ShowEpoWeekUse();
+    bool toldAboutEpoKey = false;
+
     // Starts waiting jobs while fewer than maxThreads run.
     void DispatchWaitingJobs();
 
@@ -120,6 +124,11 @@ private:
 
 // The main window while it exists (null before and after); jobs look it up to post.
 MyFrame* TheMainFrame();
+
+// "EPO: 1.2 GB of 4 GB this week".
+wxString EpoWeekUseText(long long usedBytes);
+// Said once when a row goes to a retired service for want of an EPO key.
+extern const char* const kNoEpoKeyNotice;
 
 // The input box's tool tip, also shown after the unknown-format message.
 extern const char* const kInputToolTip;

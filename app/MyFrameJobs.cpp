@@ -4,6 +4,7 @@
 
 #include "jobRecord.h"
 #include "numberList.h"
+#include "ops.h"
 #include "pct.h"
 #include "settings.h"
 #include "uspto.h"
@@ -11,6 +12,9 @@
 #include <wx/log.h>
 
 #include <algorithm>
+
+const char* const kNoEpoKeyNotice =
+    "Downloads need an EPO key: File > Setup";
 
 namespace {
 const char* const kUsageWarning =
@@ -91,11 +95,22 @@ void MyFrame::StartJob(JobRecord& record) {
     // The download folder is the working folder; the job keeps its absolute path, so a
     // later change of folder in Setup does not move a running download.
     const JobInput input(record.number, ConnectionSettings, DownloadFolder());
+    const OpsKeyRecord key = OpsKeyInUse();
     ziv2ize* job = nullptr;
-    if (record.kind == kUsptoJob)
-        job = new uspto(record.id, input);
-    else
-        job = new pct(record.id, input);
+    if (!key.empty()) {
+        record.kind = kOpsJob;
+        job = new ops(record.id, input, OpsCredentials{key.key, key.secret});
+    } else {
+        if (!toldAboutEpoKey) {
+            // The services the job is about to try are retired: say once what helps.
+            toldAboutEpoKey = true;
+            SetStatusText(kNoEpoKeyNotice, 0);
+        }
+        if (record.kind == kUsptoJob)
+            job = new uspto(record.id, input);
+        else
+            job = new pct(record.id, input);
+    }
     record.job = job;
     if (job->Create() != wxTHREAD_NO_ERROR || job->Run() != wxTHREAD_NO_ERROR) {
         // A job that cannot run must not hold a running place forever.
@@ -163,8 +178,23 @@ void MyFrame::DispatchWaitingJobs() {
 
 void MyFrame::OnJobStatus(wxThreadEvent& event) {
     const long row = FindRowOfJob(event.GetId());
-    if (row >= 0)
-        listCtrl->SetItem(row, 1, event.GetString());
+    if (row < 0)
+        return;
+    listCtrl->SetItem(row, 1, event.GetString());
+    if (RecordOfRow(row)->kind == kOpsJob)
+        ShowEpoWeekUse();
+}
+
+wxString EpoWeekUseText(long long usedBytes) {
+    const double gb = 1000.0 * 1000.0 * 1000.0;
+    return wxString::Format("EPO: %.1f GB of %.0f GB this week", double(usedBytes) / gb,
+                            double(kOpsWeekQuotaBytes) / gb);
+}
+
+void MyFrame::ShowEpoWeekUse() {
+    const long long used = OpsWeekQuotaUsedBytes();
+    if (used >= 0)
+        SetStatusText(EpoWeekUseText(used), 0);
 }
 
 void MyFrame::OnJobEnded(wxThreadEvent& event) {

@@ -6,7 +6,9 @@
 
 class ziv2ize;
 
-enum JobKind { kUsptoJob = 0, kPctJob = 1 };
+// Typed text is classified as a USPTO or an Espacenet number; with an EPO key, either kind
+// is fetched by the EPO job instead, since both original services are retired.
+enum JobKind { kUsptoJob = 0, kPctJob = 1, kOpsJob = 2 };
 
 // Decides from the cleaned text which job kind takes it: returns false when neither does.
 bool ClassifyNumber(const wxString& number, int* kind);

@@ -138,13 +138,13 @@ bool ops::WaitTurn(OpsService service) {
     }
 }
 
-OpsTokenAnswer ops::FetchToken() {
+OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key) {
     httpAnswer a;
-    std::vector<std::string> headers = {"Authorization: " + OpsBasicAuthorization(m_key),
+    std::vector<std::string> headers = {"Authorization: " + OpsBasicAuthorization(key),
                                         "Content-Type: application/x-www-form-urlencoded",
                                         "Accept: application/json",
                                         std::string("User-Agent: ") + kUserAgent};
-    session.SetMaxBodyBytes(kMaxTokenAnswer);
+    session.SetMaxBodyBytes(ops::kMaxTokenAnswer);
     if (!session.Exchange(wxString(opshost::kBase) + opshost::kTokenPath, headers,
                           "grant_type=client_credentials", a)) {
         OpsTokenAnswer failed;
@@ -154,6 +154,10 @@ OpsTokenAnswer ops::FetchToken() {
     opsPacer::Instance().Observe(a.Header("X-Throttling-Control"));
     opsPacer::Instance().NoteWeekUsed(a.Header("X-RegisteredQuotaPerWeek-Used"));
     return ReadOpsTokenAnswer(a.status, a.Header("X-Rejection-Reason"), a.body);
+}
+
+OpsTokenAnswer ops::FetchToken() {
+    return RequestOpsToken(session, m_key);
 }
 
 ops::Outcome ops::Token(std::string& token) {

@@ -26,6 +26,9 @@ long long OpsWeekQuotaUsedBytes();
 // The free tier's weekly allowance, for that display.
 constexpr long long kOpsWeekQuotaBytes = 4LL * 1000 * 1000 * 1000;
 
+// Asks the token endpoint through session for key: what Setup's key check and the jobs use.
+OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key);
+
 class ops : public ziv2ize {
 public:
     ops(int id, const JobInput& input, const OpsCredentials& key);

@@ -2,6 +2,7 @@
 
 #include "HtmlWindow.h"
 #include "httpSession.h"
+#include "ops.h"
 #include "remoteHosts.h"
 #include "settings.h"
 
@@ -9,6 +10,7 @@
 #include <wx/choice.h>
 #include <wx/dirdlg.h>
 #include <wx/filename.h>
+#include <wx/hyperlink.h>
 #include <wx/log.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
@@ -16,6 +18,7 @@
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 #include <wx/valgen.h>
 #include <wx/valtext.h>
 #include <wx/wfstream.h>
@@ -28,6 +31,7 @@ namespace {
 enum {
     ID_CHECK_NETWORK = 1,
     ID_CONNECTION_TYPE = 2,
+    ID_CHECK_KEY = 3,
 };
 
 const char* const kResultFile = "proxyTest.html";
@@ -49,6 +53,7 @@ wxBEGIN_EVENT_TABLE(SetupDialog, wxDialog)
     EVT_TEXT_ENTER(wxID_ANY, SetupDialog::OnTextEnter)
     EVT_BUTTON(ID_CHECK_NETWORK, SetupDialog::OnCheckNetwork)
     EVT_BUTTON(changeButtonId, SetupDialog::OnChangeDirectory)
+    EVT_BUTTON(ID_CHECK_KEY, SetupDialog::OnCheckKey)
     EVT_CHOICE(ID_CONNECTION_TYPE, SetupDialog::OnConnectionType)
 wxEND_EVENT_TABLE()
     // clang-format on
@@ -60,17 +65,21 @@ wxEND_EVENT_TABLE()
     m_notebook = new wxNotebook(this, wxID_ANY, wxDefaultPosition, wxSize(600, 300), 0, "notebook");
     wxWindow* network = CreateNetworkPage(m_notebook);
     wxWindow* directory = CreateDirectoryPage(m_notebook);
+    wxWindow* epo = CreateOpsPage(m_notebook);
 
     // Validation and both directions of transfer must reach the controls on the pages.
     SetExtraStyle(GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
     m_notebook->SetExtraStyle(m_notebook->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
     network->SetExtraStyle(network->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
     directory->SetExtraStyle(directory->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
+    epo->SetExtraStyle(epo->GetExtraStyle() | wxWS_EX_VALIDATE_RECURSIVELY);
 
     if (!m_notebook->AddPage(network, "Network", true))
         wxLogError("Error adding network page");
     if (!m_notebook->AddPage(directory, "Directory Locations", false))
         wxLogError("Error adding directory page");
+    if (!m_notebook->AddPage(epo, "EPO OPS", false))
+        wxLogError("Error adding EPO OPS page");
 
     // The pages may need more room than the notebook's first size (GTK's controls are
     // taller than the original's).
@@ -135,6 +144,47 @@ wxWindow* SetupDialog::CreateNetworkPage(wxNotebook* notebook) {
     return page;
 }
 
+wxWindow* SetupDialog::CreateOpsPage(wxNotebook* notebook) {
+    wxPanel* page = new wxPanel(notebook, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                wxTAB_TRAVERSAL | wxNO_BORDER, "panel");
+    wxBoxSizer* pageSizer = new wxBoxSizer(wxVERTICAL);
+    wxStaticText* about = new wxStaticText(
+        page, wxID_ANY,
+        "The EPO's Open Patent Services serve the page images of EP, WO, US and most other "
+        "offices' documents. Quorvane needs a key to use them; the key is free: register at the "
+        "EPO developer portal, create an app, and copy its consumer key and secret here.",
+        wxDefaultPosition, wxDefaultSize, 0, "staticText");
+    about->Wrap(FromDIP(520));
+    pageSizer->Add(about, 0, wxALL, 10);
+    pageSizer->Add(new wxHyperlinkCtrl(page, wxID_ANY, remotehosts::kEpoDeveloperPortal,
+                                       remotehosts::kEpoDeveloperPortal, wxDefaultPosition,
+                                       wxDefaultSize, wxHL_DEFAULT_STYLE, "hyperlink"),
+                   0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
+
+    wxFlexGridSizer* form = new wxFlexGridSizer(2, 5, 5);
+    auto addField = [&](const char* label, long style, wxString* setting) {
+        form->Add(new wxStaticText(page, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, 0,
+                                   "staticText"),
+                  0, wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL);
+        wxTextCtrl* field = new wxTextCtrl(page, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                           kFieldSize, wxTE_PROCESS_ENTER | style,
+                                           wxTextValidator(wxFILTER_ASCII, setting), "text");
+        form->Add(field, 0);
+        return field;
+    };
+    m_opsKeyText = addField("Consumer key", 0, &OpsKey.key);
+    m_opsSecretText = addField("Consumer secret", wxTE_PASSWORD, &OpsKey.secret);
+    pageSizer->Add(form, 0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
+    pageSizer->Add(new wxButton(page, ID_CHECK_KEY, "Check Key", wxDefaultPosition, wxDefaultSize,
+                                0, wxDefaultValidator, "button"),
+                   0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
+    pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
+    page->SetSizer(pageSizer);
+    pageSizer->SetSizeHints(page);
+    page->Fit();
+    return page;
+}
+
 wxWindow* SetupDialog::CreateDirectoryPage(wxNotebook* notebook) {
     wxPanel* page = new wxPanel(notebook, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                 wxTAB_TRAVERSAL | wxNO_BORDER, "panel");
@@ -192,6 +242,40 @@ void SetupDialog::OnChangeDirectory(wxCommandEvent&) {
         return;
     m_directory = chooser.GetPath();
     ShowDirectory();
+}
+
+// Asks the EPO for a token with the key on screen, through the connection settings on
+// screen, and says in plain words what came of it; changes no setting.
+void SetupDialog::OnCheckKey(wxCommandEvent&) {
+    OpsCredentials key{m_opsKeyText->GetValue(), m_opsSecretText->GetValue()};
+    if (key.key.empty() || key.secret.empty()) {
+        wxLogMessage("Enter the consumer key and the consumer secret of your EPO app first.");
+        return;
+    }
+    httpSession session(m_connectionChoice->GetSelection(), m_proxyServerText->GetValue(),
+                        m_proxyPortText->GetValue(), m_proxyUserText->GetValue(),
+                        m_proxyPassText->GetValue());
+    if (!session.m_ok) {
+        wxLogError("Error %s", session.GetError());
+        return;
+    }
+    OpsTokenAnswer answer;
+    {
+        wxBusyCursor busy;
+        answer = RequestOpsToken(session, key);
+    }
+    switch (answer.kind) {
+    case OpsTokenAnswer::Granted:
+        wxLogMessage("The EPO accepted the key: downloads will use it.");
+        break;
+    case OpsTokenAnswer::Refused:
+        wxLogError("The EPO refused the key. Check the consumer key and secret of your app on "
+                   "the EPO developer portal.");
+        break;
+    default:
+        wxLogError("%s", "Cannot reach the EPO service: " + answer.error);
+        break;
+    }
 }
 
 // Tries the values on screen, accepted or not, against the maker's host; changes no setting.

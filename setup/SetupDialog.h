@@ -1,6 +1,6 @@
 // The options dialog: connection settings and the proxy test on one page, the download
-// folder on the other. Edits live in the controls until the dialog is accepted; the
-// validators then copy them into ConnectionSettings.
+// folder on the second, the EPO key on the third. Edits live in the controls until the dialog is
+// accepted; the validators then copy them into ConnectionSettings.
 #pragma once
 
 #include <wx/dialog.h>
@@ -25,6 +25,7 @@ public:
 
     wxWindow* CreateNetworkPage(wxNotebook* notebook);
     wxWindow* CreateDirectoryPage(wxNotebook* notebook);
+    wxWindow* CreateOpsPage(wxNotebook* notebook);
 
     wxTextCtrl* m_proxyServerText = nullptr;
     wxTextCtrl* m_proxyUserText = nullptr;
@@ -33,10 +34,13 @@ public:
     wxChoice* m_connectionChoice = nullptr;
     wxStaticText* m_directoryLabel = nullptr;
     wxNotebook* m_notebook = nullptr;
+    wxTextCtrl* m_opsKeyText = nullptr;
+    wxTextCtrl* m_opsSecretText = nullptr;
 
 private:
     void OnTextEnter(wxCommandEvent& event);
     void OnCheckNetwork(wxCommandEvent& event);
+    void OnCheckKey(wxCommandEvent& event);
     void OnChangeDirectory(wxCommandEvent& event);
     void OnConnectionType(wxCommandEvent& event);
     void EnableProxyFields(bool enable);
