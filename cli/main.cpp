@@ -5,6 +5,7 @@
 #include "jobRecord.h"
 #include "netInit.h"
 #include "numberList.h"
+#include "ops.h"
 #include "pct.h"
 #include "settings.h"
 #include "uspto.h"
@@ -57,15 +58,17 @@ const char* const kHelp =
     "  --version  show the version and exit\n"
     "\n"
     "Numbers are written as in the window: 5,123,456  D0365123  09/836917  EP1000000.\n"
-    "The connection settings (proxy) are those of the window's Setup.\n"
+    "The connection settings (proxy) and the EPO key are those of the window's Setup;\n"
+    "QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET stand in for the stored key.\n"
     "\n"
     "Exit status: 0 when every document was downloaded or already there, 1 when any\n"
     "was not, 2 for a usage error, 130 when interrupted.\n";
 
 // Everything taken from the settings the window's Setup writes, read in this one place, so
-// one Setup serves both programs. (The EPO key joins here once the jobs take one.)
+// one Setup serves both programs.
 struct StoredSettings {
     ConnectionSettingsRecord connection;
+    OpsKeyRecord opsKey; // empty: no EPO key, the retired services' jobs run
     unsigned maxThreads = 3;
 };
 
@@ -74,6 +77,7 @@ StoredSettings LoadStoredSettings() {
     LoadStartupSettings(*config); // fills ConnectionSettings
     StoredSettings stored;
     stored.connection = ConnectionSettings;
+    stored.opsKey = OpsKeyInUse();
     stored.maxThreads = ReadMaxThreads(*config);
     return stored;
 }
@@ -240,7 +244,10 @@ void Runner::Dispatch() {
 void Runner::Start(Document& doc, int id) {
     const JobInput input(doc.record->number, m_settings.connection, m_folder);
     ziv2ize* job = nullptr;
-    if (doc.record->kind == kUsptoJob)
+    // With an EPO key every number goes to the EPO, as in the window.
+    if (!m_settings.opsKey.empty())
+        job = new ops(id, input, OpsCredentials{m_settings.opsKey.key, m_settings.opsKey.secret});
+    else if (doc.record->kind == kUsptoJob)
         job = new uspto(id, input);
     else
         job = new pct(id, input);

@@ -120,9 +120,11 @@ protected:
             const std::string name = var.substr(0, var.find('='));
             if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "http_proxy" &&
                 name != "HTTP_PROXY" && name != "no_proxy" && name != "NO_PROXY" &&
-                name != "XDG_CONFIG_HOME" && name != "HOME")
+                name != "XDG_CONFIG_HOME" && name != "HOME" && name.rfind("QUORVANE_OPS", 0) &&
+                name != "https_proxy" && name != "HTTPS_PROXY" && name != "CURL_CA_BUNDLE")
                 env.push_back(var);
         }
+        env.insert(env.end(), m_extraEnv.begin(), m_extraEnv.end());
         env.push_back("http_proxy=" + m_fake.proxyUrl());
         env.push_back("XDG_CONFIG_HOME=" + m_dir.file("config"));
         env.push_back("HOME=" + m_dir.path());
@@ -185,7 +187,26 @@ protected:
 
     qvtest::TempDir m_dir{"qv-get"};
     qvfake::FakeService m_fake;
+    std::vector<std::string> m_extraEnv;
 };
+
+TEST_F(GetProcessTest, WithAnEpoKeyEveryNumberComesFromTheEpo) {
+    qvfake::OpsFake& ops = m_fake.enableOps();
+    ASSERT_TRUE(ops.ok());
+    ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1",
+                                              {qvfake::opsPage(1), qvfake::opsPage(2)}, {}));
+    ops.addPublication(qvfake::opsPublication("US", "5123456", "A", {qvfake::opsPage(3)}, {}));
+    m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath(),
+                  std::string("QUORVANE_OPS_KEY=") + qvfake::kOpsSampleKey,
+                  std::string("QUORVANE_OPS_SECRET=") + qvfake::kOpsSampleSecret};
+    const Run r = run({"--quiet", "-o", out(), "EP1000000", "5,123,456"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(qvtest::fileExists(out() + "/EP1000000.pdf")) << r.out;
+    EXPECT_TRUE(qvtest::fileExists(out() + "/5123456.pdf")) << r.out;
+    for (const qvfake::RecordedRequest& q : m_fake.requests())
+        EXPECT_NE(q.host, "patimg1.uspto.gov") << "no request to the retired hosts";
+    EXPECT_EQ(r.out.find(qvfake::kOpsSampleSecret), std::string::npos);
+}
 
 TEST_F(GetProcessTest, MixedListGivesOneOutcomePerNumberTheRightFilesAndExitOne) {
     m_fake.addUsptoDocument("1000101", pagesOf(2, 1));
