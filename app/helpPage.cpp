@@ -19,7 +19,10 @@ const Section kSections[] = {
     {"general", "General Usage",
      "Type or paste a number into the text box and press the download button (or Enter). "
      "Commas and blanks are ignored. Each number becomes one row of the list and one PDF file "
-     "in the download folder."},
+     "in the download folder.<br>Every number needs a free key of the EPO's Open Patent "
+     "Services today (File &gt; Setup &gt; EPO OPS): the USPTO and Espacenet services the "
+     "other forms were made for are retired. With a key, all the forms below are fetched from "
+     "the EPO, and the PDF has bookmarks for the document's sections."},
     {"lists", "Lists of Numbers",
      "Paste or drop several numbers at once, separated by line breaks, tabs or semicolons: "
      "each one becomes its own row. File &gt; Download List... adds every number of a text "
@@ -44,7 +47,9 @@ const Section kSections[] = {
     {"statutory", "U.S. Statutory Registration", "Example: <b>H0001520</b>"},
     {"improvement", "U.S. Additional Improvement", "Example: <b>AI000318</b>"},
     {"pct", "PCT Patent by patent application number",
-     "Use two-letter country codes in front of the number.<br>Example: <b>EP15</b>"},
+     "Use two-letter country codes in front of the number. With an EPO key, a kind code after "
+     "the number chooses that publication (otherwise the granted one before the "
+     "application).<br>Examples: <b>EP15</b>, <b>EP1000000B1</b>, <b>WO2010050748</b>"},
 };
 
 const char* const kBack = "<p><a href=\"#Table_of_Contents\">Back to Table of Contents</a></p>";
