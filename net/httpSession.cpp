@@ -14,6 +14,20 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+// What one transfer collects while libcurl runs it.
+struct httpTransfer {
+    CURL* curl = nullptr;
+    std::string body;
+    bool answered = false; // a status line came back
+    bool reserved = false;
+    bool tooLarge = false;
+    size_t maxBody = 0;
+    const std::function<bool()>* shouldStop = nullptr;
+    std::chrono::steady_clock::time_point nextPoll;
+    // Header lines of the answer, for the requests that read them (null: not kept).
+    std::vector<std::pair<std::string, std::string>>* headers = nullptr;
+};
+
 namespace {
 
 const char* const kUserAgent =
@@ -47,20 +61,6 @@ public:
         : bodyHolder(std::move(bytes)), wxMemoryInputStream(m_bytes.data(), m_bytes.size()) {}
 };
 
-// What one transfer collects while libcurl runs it.
-struct transfer {
-    CURL* curl = nullptr;
-    std::string body;
-    bool answered = false; // a status line came back
-    bool reserved = false;
-    bool tooLarge = false;
-    size_t maxBody = 0;
-    const std::function<bool()>* shouldStop = nullptr;
-    std::chrono::steady_clock::time_point nextPoll;
-    // Header lines of the answer, for the requests that read them (null: not kept).
-    std::vector<std::pair<std::string, std::string>>* headers = nullptr;
-};
-
 // Header fields kept of one answer: more would be no answer of a service we talk to.
 const size_t kMaxHeaderFields = 200;
 
@@ -75,7 +75,7 @@ std::string Trimmed(const std::string& text) {
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
-    transfer* t = static_cast<transfer*>(user);
+    httpTransfer* t = static_cast<httpTransfer*>(user);
     t->answered = true;
     if (t->headers) {
         const std::string line(data, size * count);
@@ -93,7 +93,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 }
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
-    transfer* t = static_cast<transfer*>(user);
+    httpTransfer* t = static_cast<httpTransfer*>(user);
     if (!t->reserved) {
         t->reserved = true;
         curl_off_t length = -1;
@@ -112,7 +112,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    transfer* t = static_cast<transfer*>(user);
+    httpTransfer* t = static_cast<httpTransfer*>(user);
     if (!t->shouldStop || !*t->shouldStop)
         return 0;
     auto now = std::chrono::steady_clock::now();
@@ -253,6 +253,20 @@ bool httpSession::PrepareHeaders() {
     return true;
 }
 
+// Runs one transfer into t with this session's time limits, ceiling and abort check.
+int httpSession::Perform(httpTransfer& t) {
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? kLowestSpeed : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
+    t.curl = m_curl;
+    t.shouldStop = &m_shouldStop;
+    t.maxBody = m_maxBody;
+    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
+    return curl_easy_perform(m_curl);
+}
+
 wxInputStream* httpSession::Request(const wxString& path) {
     if (!m_curl || m_host.empty()) {
         m_error = "Not Connected";
@@ -303,19 +317,8 @@ wxInputStream* httpSession::Request(const wxString& path) {
         curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
     }
 
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
-    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? kLowestSpeed : 0L);
-    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
-
-    transfer t;
-    t.curl = m_curl;
-    t.shouldStop = &m_shouldStop;
-    t.maxBody = m_maxBody;
-    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
-
-    CURLcode rc = curl_easy_perform(m_curl);
+    httpTransfer t;
+    CURLcode rc = static_cast<CURLcode>(Perform(t));
     // Nothing of this transfer may be touched by libcurl after it returns.
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
 
@@ -463,20 +466,9 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     }
     // Otherwise libcurl follows https_proxy / HTTPS_PROXY and no_proxy, as the curl tool does.
 
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_connectTimeout > 0 ? m_connectTimeout : 0L);
-    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, m_stallTimeout > 0 ? kLowestSpeed : 0L);
-    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_stallTimeout > 0 ? m_stallTimeout : 0L);
-
-    transfer t;
-    t.curl = m_curl;
-    t.shouldStop = &m_shouldStop;
-    t.maxBody = m_maxBody;
+    httpTransfer t;
     t.headers = &answer.headers;
-    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &t);
-
-    const CURLcode rc = curl_easy_perform(m_curl);
+    const CURLcode rc = static_cast<CURLcode>(Perform(t));
     // Nothing of this exchange may be touched by libcurl after it returns; the plain requests
     // of this session set their own again.
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));

@@ -17,6 +17,7 @@
 
 typedef void CURL;
 struct curl_slist;
+struct httpTransfer; // what one transfer collects
 
 // The whole answer of an Exchange.
 struct httpAnswer {
@@ -82,6 +83,7 @@ private:
     bool SetProxy(const wxString& server, const wxString& port);
     bool OpenHandle();
     bool PrepareHeaders();
+    int Perform(httpTransfer& t); // a CURLcode
 
     CURL* m_curl;
     wxString m_host; // empty until Connect succeeds

@@ -45,56 +45,8 @@ const char* const kServices[] = {"images", "inpadoc", "other", "retrieval", "sea
 
 // ---- TIFF through libtiff, in memory ----
 
-struct MemFile {
-    std::string data;
-    uint64_t pos = 0;
-};
-
-tmsize_t memRead(thandle_t h, void* buf, tmsize_t size) {
-    MemFile* f = static_cast<MemFile*>(h);
-    if (f->pos >= f->data.size())
-        return 0;
-    size_t n = std::min<size_t>(size_t(size), f->data.size() - size_t(f->pos));
-    memcpy(buf, f->data.data() + f->pos, n);
-    f->pos += n;
-    return tmsize_t(n);
-}
-
-tmsize_t memWrite(thandle_t h, void* buf, tmsize_t size) {
-    MemFile* f = static_cast<MemFile*>(h);
-    if (f->pos + uint64_t(size) > f->data.size())
-        f->data.resize(size_t(f->pos + uint64_t(size)));
-    memcpy(&f->data[size_t(f->pos)], buf, size_t(size));
-    f->pos += uint64_t(size);
-    return size;
-}
-
-toff_t memSeek(thandle_t h, toff_t off, int whence) {
-    MemFile* f = static_cast<MemFile*>(h);
-    if (whence == SEEK_SET)
-        f->pos = off;
-    else if (whence == SEEK_CUR)
-        f->pos += off;
-    else
-        f->pos = f->data.size() + off;
-    return f->pos;
-}
-
-int memClose(thandle_t) {
-    return 0;
-}
-toff_t memSize(thandle_t h) {
-    return static_cast<MemFile*>(h)->data.size();
-}
-int memMap(thandle_t, void**, toff_t*) {
-    return 0;
-}
-void memUnmap(thandle_t, void*, toff_t) {}
-
-TIFF* memOpen(MemFile& f, const char* mode) {
-    return TIFFClientOpen("memory", mode, &f, memRead, memWrite, memSeek, memClose, memSize, memMap,
-                          memUnmap);
-}
+using qvfix::MemFile;
+using qvfix::memOpen;
 
 // The single Group 4 strip of a TIFF, most significant bit first.
 struct G4Strip {
