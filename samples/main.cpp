@@ -8,6 +8,8 @@
 //   --with-parent end when the process that started it ends (for scripts)
 //
 // The first line of output names the proxy URL; the service runs until SIGINT or SIGTERM.
+// It also answers for the EPO service (ops.epo.org through CONNECT, with its own test CA)
+// with a sample key: lines "EPO key: ..." and "EPO CA: ..." give the environment for that.
 #include "fakeService.h"
 #include "sampleDocuments.h"
 
@@ -99,6 +101,8 @@ int main(int argc, char** argv) {
                   << (port ? ":" + std::to_string(port) : std::string()) << "\n";
         return 1;
     }
+    // Enabled before the samples are added, so that they are added to it as well.
+    qvfake::OpsFake& ops = service.enableOps();
     std::string error;
     bool readable = false;
     if (!qvsample::AddSamples(service, &error, &readable)) {
@@ -115,8 +119,20 @@ int main(int argc, char** argv) {
               << qvsample::NumbersToTry();
     if (!readable)
         std::cout << "(ghostscript is missing: the pages are drawings without words)\n";
-    std::cout << "Other numbers are not found.\n"
-              << "Stop the service with Ctrl+C." << std::endl;
+    std::cout << "Other numbers are not found.\n";
+    if (ops.ok()) {
+        // A sample key the fake accepts, no one's secret: printed for scripts to read.
+        std::cout << "The EPO service (OPS) with a sample key, through the same proxy as "
+                     "https_proxy:\n"
+                  << "EPO key: QUORVANE_OPS_KEY=" << qvfake::kOpsSampleKey
+                  << " QUORVANE_OPS_SECRET=" << qvfake::kOpsSampleSecret << "\n"
+                  << "EPO CA: CURL_CA_BUNDLE=" << ops.caBundlePath() << "\n"
+                  << "Numbers to try through the EPO service:\n"
+                  << qvsample::EpoNumbersToTry();
+    } else {
+        std::cout << "(the EPO service could not start: " << ops.error() << ")\n";
+    }
+    std::cout << "Stop the service with Ctrl+C." << std::endl;
 
     int sig = 0;
     sigwait(&stop, &sig);

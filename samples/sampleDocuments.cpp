@@ -262,20 +262,34 @@ const std::vector<SampleNumber>& SampleNumbers() {
             v.push_back(s);
             return &v.back();
         };
-        add("5,123,456", "utility patent", "Self-winding garden hose reel", "5123456.pdf", 8,
-            Service::UsptoImages, "5123456");
-        add("D365123", "design patent", "Ornamental design for a desk lamp", "D365123.pdf", 2,
-            Service::UsptoImages, "D0365123");
-        add("RE35136", "reissue patent", "Coin sorting tray", "RE35136.pdf", 3,
-            Service::UsptoImages, "RE035136");
-        add("20020000001", "published application", "Method of folding a paper glider",
-            "20020000001.pdf", 4, Service::UsptoImages, "20020000001");
+        auto epo = [](SampleNumber* s, const char* id, const char* pdf) {
+            s->ops = id;
+            s->opsPdf = pdf;
+        };
+        // The EPO job names its PDFs as the USPTO job does, EP and WO with the country.
+        epo(add("5,123,456", "utility patent", "Self-winding garden hose reel", "5123456.pdf", 8,
+                Service::UsptoImages, "5123456"),
+            "US.5123456.A", "5123456.pdf");
+        epo(add("D365123", "design patent", "Ornamental design for a desk lamp", "D365123.pdf", 2,
+                Service::UsptoImages, "D0365123"),
+            "US.D365123.S", "D365123.pdf");
+        epo(add("RE35136", "reissue patent", "Coin sorting tray", "RE35136.pdf", 3,
+                Service::UsptoImages, "RE035136"),
+            "US.RE35136.E", "RE35136.pdf");
+        epo(add("20020000001", "published application", "Method of folding a paper glider",
+                "20020000001.pdf", 4, Service::UsptoImages, "20020000001"),
+            "US.2002000001.A1", "20020000001.pdf");
+        // Serials name no publication the EPO knows: not offered there.
         SampleNumber* serial = add("09/836917", "application serial", "Solar powered bird feeder",
                                    "9-836917.pdf", 3, Service::UsptoSearch, "836917");
         serial->publication = "20010012345";
         serial->dateRange = "1%2F1%2F1998-%3E12%2F31%2F2001";
-        add("EP1000000", "European patent", "Bicycle bell with two tones", "EP1000000.pdf", 3,
-            Service::Espacenet, "EP1000000");
+        epo(add("EP1000000", "European patent", "Bicycle bell with two tones", "EP1000000.pdf", 3,
+                Service::Espacenet, "EP1000000"),
+            "EP.1000000.B1", "EP1000000.pdf");
+        epo(add("WO2010050748", "international application", "Folding umbrella stand",
+                "WO2010050748.pdf", 5, Service::EpoOnly, ""),
+            "WO.2010050748.A2", "WO2010050748.pdf");
         return v;
     }();
     return samples;
@@ -294,10 +308,17 @@ std::vector<std::vector<std::string>> RenderSamplePages(bool* readable, std::str
     return pages;
 }
 
+namespace {
+bool AddEpoSamples(qvfake::OpsFake& ops, const std::vector<std::vector<std::string>>& pages,
+                   std::string* error);
+}
+
 bool AddSamples(qvfake::FakeService& fake, std::string* error, bool* readable) {
     const std::vector<std::vector<std::string>> pages = RenderSamplePages(readable, error);
     const std::vector<SampleNumber>& samples = SampleNumbers();
     if (pages.size() != samples.size())
+        return false;
+    if (fake.ops() && !AddEpoSamples(*fake.ops(), pages, error))
         return false;
     for (size_t i = 0; i < samples.size(); ++i) {
         const SampleNumber& s = samples[i];
@@ -316,18 +337,81 @@ bool AddSamples(qvfake::FakeService& fake, std::string* error, bool* readable) {
             fake.addEspacenetDocument(s.key, doc);
             break;
         }
+        case Service::EpoOnly:
+            break;
         }
     }
     return true;
 }
 
+std::vector<std::pair<std::string, int>> EpoSections(const SampleNumber& s) {
+    // The pages' layout: abstract on page 1, a figure on page 2, the claims last and the
+    // description between (on page 1 too when there is no page between).
+    std::vector<std::pair<std::string, int>> sections = {{"ABSTRACT", 1}, {"BIBLIOGRAPHY", 1}};
+    if (s.pages > 2) {
+        sections.push_back({"CLAIMS", s.pages});
+        sections.push_back({"DESCRIPTION", s.pages > 3 ? 3 : 1});
+    }
+    if (s.pages > 1)
+        sections.push_back({"DRAWINGS", 2});
+    return sections;
+}
+
+namespace {
+bool AddEpoSamples(qvfake::OpsFake& ops, const std::vector<std::vector<std::string>>& pages,
+                   std::string* error) {
+    const std::vector<SampleNumber>& samples = SampleNumbers();
+    if (pages.size() != samples.size()) {
+        if (error)
+            *error = "no page images";
+        return false;
+    }
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const SampleNumber& s = samples[i];
+        if (s.ops.empty())
+            continue;
+        std::vector<std::string> served;
+        for (const std::string& tiff : pages[i]) {
+            served.push_back(qvfake::opsPageFromTiff(tiff, error));
+            if (served.back().empty())
+                return false;
+        }
+        const size_t dot1 = s.ops.find('.'), dot2 = s.ops.rfind('.');
+        qvfake::OpsPublication pub =
+            qvfake::opsPublication(s.ops.substr(0, dot1), s.ops.substr(dot1 + 1, dot2 - dot1 - 1),
+                                   s.ops.substr(dot2 + 1), std::move(served));
+        pub.instances[0].sections.clear();
+        for (const auto& section : EpoSections(s))
+            pub.instances[0].sections.push_back({section.first, section.second});
+        ops.addPublication(pub);
+    }
+    return true;
+}
+} // namespace
+
 std::string NumbersToTry() {
     std::ostringstream out;
     for (const SampleNumber& s : SampleNumbers()) {
+        if (s.service == Service::EpoOnly)
+            continue;
         std::string number = s.typed + " ";
         if (number.size() < 14)
             number.resize(14, ' ');
         out << "  " << number << s.what << ", " << s.pages << " pages -> " << s.pdf << "\n";
+    }
+    return out.str();
+}
+
+std::string EpoNumbersToTry() {
+    std::ostringstream out;
+    for (const SampleNumber& s : SampleNumbers()) {
+        if (s.ops.empty())
+            continue;
+        std::string number = s.typed + " ";
+        if (number.size() < 14)
+            number.resize(14, ' ');
+        out << "  " << number << s.what << ", " << s.pages << " pages, bookmarks => " << s.opsPdf
+            << "\n";
     }
     return out.str();
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvfake {
@@ -25,6 +26,7 @@ enum class Service {
     UsptoImages, // page list and pages on the USPTO image hosts, by docid
     UsptoSearch, // the serial is looked up on the search host, then the publication's pages
     Espacenet,   // the OpenPatentServices web service
+    EpoOnly,     // only the EPO service (OPS) answers: offered only with the sample key
 };
 
 struct SampleNumber {
@@ -37,6 +39,8 @@ struct SampleNumber {
     std::string key;         // docid, search serial or Espacenet inquiry number
     std::string publication; // UsptoSearch: the publication number the search answers
     std::string dateRange;   // UsptoSearch: the encoded date range of the serial's series
+    std::string ops;         // the EPO's docdb id ("EP.1000000.B1"); empty: not served there
+    std::string opsPdf;      // name of the PDF the EPO job writes for `typed`
 };
 
 // Every sample, in the order they are offered to the user.
@@ -48,11 +52,20 @@ const std::vector<SampleNumber>& SampleNumbers();
 std::vector<std::vector<std::string>> RenderSamplePages(bool* readable = nullptr,
                                                         std::string* error = nullptr);
 
-// Renders the pages and registers every sample with the fake. False, with the reason in
+// Renders the pages and registers every sample with the fake, and with its EPO service when
+// enableOps() was called before (the samples that have an `ops` id). False, with the reason in
 // *error, when no page images could be made.
 bool AddSamples(qvfake::FakeService& fake, std::string* error = nullptr, bool* readable = nullptr);
 
 // The lines a user reads: each number to type, what it is and how many pages it has.
 std::string NumbersToTry();
+
+// The same for the numbers the EPO service answers, with the sample key:
+// "  NUMBER  what, N pages, bookmarks => FILE.pdf".
+std::string EpoNumbersToTry();
+
+// Where each section of an EPO sample starts, as the service lists them; the PDF's
+// bookmarks follow them.
+std::vector<std::pair<std::string, int>> EpoSections(const SampleNumber& s);
 
 } // namespace qvsample
