@@ -13,8 +13,7 @@
 
 #include <algorithm>
 
-const char* const kNoEpoKeyNotice =
-    "Downloads need an EPO key: File > Setup";
+const char* const kNoEpoKeyNotice = "Downloads need an EPO key: File > Setup";
 
 namespace {
 const char* const kUsageWarning =
@@ -186,9 +185,14 @@ void MyFrame::OnJobStatus(wxThreadEvent& event) {
 }
 
 wxString EpoWeekUseText(long long usedBytes) {
-    const double gb = 1000.0 * 1000.0 * 1000.0;
-    return wxString::Format("EPO: %.1f GB of %.0f GB this week", double(usedBytes) / gb,
-                            double(kOpsWeekQuotaBytes) / gb);
+    const double mb = 1000.0 * 1000.0;
+    const double quotaGb = double(kOpsWeekQuotaBytes) / (mb * 1000.0);
+    // Megabytes until a tenth of a gigabyte, so the first pages show as more than nothing.
+    if (usedBytes < 100 * 1000 * 1000)
+        return wxString::Format("EPO: %.0f MB of %.0f GB this week", double(usedBytes) / mb,
+                                quotaGb);
+    return wxString::Format("EPO: %.1f GB of %.0f GB this week", double(usedBytes) / (mb * 1000.0),
+                            quotaGb);
 }
 
 void MyFrame::ShowEpoWeekUse() {

@@ -160,6 +160,12 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     EXPECT_FALSE(qvtest::screenshot("main-window", m_frame).empty());
 }
 
+TEST(EpoWeekUse, ReadsInMegabytesThenGigabytes) {
+    EXPECT_EQ(EpoWeekUseText(0), "EPO: 0 MB of 4 GB this week");
+    EXPECT_EQ(EpoWeekUseText(12600000), "EPO: 13 MB of 4 GB this week");
+    EXPECT_EQ(EpoWeekUseText(1234000000), "EPO: 1.2 GB of 4 GB this week");
+}
+
 TEST_F(MainWindowTest, AltSOpensSetupAsItsLabelSays) {
     qvtest::ModalHook hook([](wxDialog*) { return wxID_CANCEL; });
     m_frame->Raise();
