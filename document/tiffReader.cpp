@@ -33,19 +33,8 @@ size_t AnyTypeSize(uint32_t type) {
 
 // Size in bytes of one value of an integer TIFF type, 0 for every other type.
 size_t TypeSize(uint32_t type) {
-    switch (type) {
-    case 1: // BYTE
-    case 6: // SBYTE
-        return 1;
-    case 3: // SHORT
-    case 8: // SSHORT
-        return 2;
-    case 4: // LONG
-    case 9: // SLONG
-        return 4;
-    default:
-        return 0;
-    }
+    const bool integer = type == 1 || type == 3 || type == 4 || type == 6 || type == 8 || type == 9;
+    return integer ? AnyTypeSize(type) : 0;
 }
 
 struct BitReverseTable {
