@@ -210,7 +210,12 @@ bool ParseOpsInquiry(const std::string& bytes, std::vector<OpsInstance>& out) {
                 continue;
             OpsInstance inst;
             inst.link = wxString::FromUTF8(link.c_str());
-            inst.desc = wxString::FromUTF8(tag.Attribute("desc").substr(0, 64).c_str());
+            // A short one-line text: it is compared and may be shown, never a layout.
+            std::string desc = tag.Attribute("desc").substr(0, 64);
+            for (char& c : desc)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                    c = ' ';
+            inst.desc = wxString::FromUTF8(desc.c_str());
             inst.pages = pages;
             FromLink(link, inst);
             if (inst.kind.empty() && PlainWord(resultKind, 2) && PlainWord(resultCountry, 4) &&
@@ -230,6 +235,9 @@ bool ParseOpsInquiry(const std::string& bytes, std::vector<OpsInstance>& out) {
                 current->sections.push_back({wxString::FromUTF8(name.c_str()), start});
         }
     }
+    // Instances found outside an answer of the service (no root element) are not believed.
+    if (!sawRoot)
+        out.clear();
     return sawRoot;
 }
 
@@ -300,7 +308,9 @@ std::vector<OpsBookmark> OpsOutline(const OpsInstance& instance) {
                 e.mark.title = known[k].second;
                 e.order = k;
             }
-        entries.push_back(e);
+        // A name that was no text (bytes that are not UTF-8) gives no bookmark.
+        if (!e.mark.title.empty())
+            entries.push_back(e);
     }
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         return a.mark.page != b.mark.page ? a.mark.page < b.mark.page : a.order < b.order;
