@@ -4,26 +4,17 @@
 #include "pdfCheck.h"
 #include "pdfWriter.h"
 #include "testutil.h"
+#include "writerTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <wx/mstream.h>
 
 namespace {
 
+using writertest::addPage;
+using writertest::writePdf;
+
 using pdfcheck::Pdf;
-
-bool addPage(pdfWriter& w, const std::string& tiff) {
-    wxMemoryInputStream in(tiff.data(), tiff.size());
-    return w.AddPage(in);
-}
-
-bool writePdf(const std::string& path, const std::vector<std::string>& pages) {
-    pdfWriter w(path, int(pages.size()));
-    bool ok = w.m_ok;
-    for (const std::string& p : pages)
-        ok = ok && addPage(w, p);
-    return ok;
-}
 
 const char* const kOpsPages[] = {"ops/EP2400812A1-fullimage-p1.tiff",
                                  "ops/EP2400812A1-drawing-p1.tiff"};

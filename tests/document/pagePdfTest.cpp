@@ -5,6 +5,7 @@
 #include "pdfPageImage.h"
 #include "pdfWriter.h"
 #include "testutil.h"
+#include "writerTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <wx/log.h>
@@ -15,6 +16,8 @@
 #include <zlib.h>
 
 namespace {
+
+using writertest::FileSizeLimit;
 
 using pdfcheck::Pdf;
 
@@ -58,26 +61,6 @@ bool addPdfPage(pdfWriter& w, const std::string& pdf) {
     wxMemoryInputStream in(pdf.data(), pdf.size());
     return w.AddPdfPage(in);
 }
-
-// Makes writes past `bytes` fail in this process, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit l = m_saved;
-        l.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved;
-    void (*m_handler)(int);
-};
 
 // An object 9 of the given type whose stream holds `inside`, compressed with zlib.
 std::string compressedObjects(const std::string& type, const std::string& filter,

@@ -2,6 +2,7 @@
 #include "fixtures.h"
 #include "pdfCheck.h"
 #include "testutil.h"
+#include "writerTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <wx/log.h>
@@ -17,21 +18,11 @@
 
 namespace {
 
+using writertest::addPage;
+using writertest::FileSizeLimit;
+using writertest::writePdf;
+
 using pdfcheck::Pdf;
-
-bool addPage(pdfWriter& w, const std::string& tiff) {
-    wxMemoryInputStream in(tiff.data(), tiff.size());
-    return w.AddPage(in);
-}
-
-// Writes a whole document; true when every page was taken.
-bool writePdf(const std::string& path, const std::vector<std::string>& pages) {
-    pdfWriter w(path, int(pages.size()));
-    bool ok = w.m_ok;
-    for (const std::string& p : pages)
-        ok = ok && addPage(w, p);
-    return ok;
-}
 
 std::vector<std::string> listDir(const std::string& dir) {
     std::vector<std::string> names;
@@ -68,26 +59,6 @@ protected:
 
 private:
     wxLog* m_previous;
-};
-
-// Makes writes past `bytes` fail in this process, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit l = m_saved;
-        l.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved;
-    void (*m_handler)(int);
 };
 
 } // namespace
