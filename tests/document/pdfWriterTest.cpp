@@ -530,6 +530,7 @@ TEST(PdfWriter, FullDiskLeavesNothingBehind) {
             failed = !addPage(w, page);
         EXPECT_TRUE(failed);
         EXPECT_EQ(w.m_message.rfind("Writing PDF Page", 0), 0u) << w.m_message;
+        EXPECT_NE(w.m_message.find("(Disk Full)"), wxString::npos) << w.m_message;
     }
     EXPECT_TRUE(listDir(mnt).empty());
 }
