@@ -16,6 +16,7 @@
 #include <vector>
 
 typedef void CURL;
+typedef void CURLM;
 struct curl_slist;
 struct httpTransfer; // what one transfer collects
 
@@ -89,7 +90,8 @@ private:
     int Perform(httpTransfer& t); // a CURLcode
 
     CURL* m_curl;
-    wxString m_host; // empty until Connect succeeds
+    CURLM* m_multi = nullptr; // drives every transfer of m_curl and holds its connections
+    wxString m_host;          // empty until Connect succeeds
     wxString m_proxyUser;
     wxString m_proxyPass;
     wxString m_error;       // last failure, never cleared by a success
