@@ -4,7 +4,9 @@
 //      transfers at once (curl --parallel --parallel-max 8), through the fake as proxy;
 //  (b) quorvane-get -j 8 on the list (goal: at most 1.2 x the floor);
 //  (c) quorvane-get -j 1, one document after another, as a download script would do:
-//      the speed-up of (b) over (c).
+//      the speed-up of (b) over (c);
+//  (d) Ctrl-C while 40 transfers stall: from the signal to the program's exit (goal: well
+//      under a second).
 //
 //   qv_bench_get [rounds]     (default 3; medians are reported)
 #include "fakeService.h"
@@ -18,6 +20,10 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <thread>
+
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +33,7 @@ using Clock = std::chrono::steady_clock;
 const int kDocuments = 100;
 const int kPages = 3;
 const int kParallel = 8;
+const int kStalled = 40;
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -108,7 +115,47 @@ int main(int argc, char** argv) {
         eight.push_back(get(kParallel));
         one.push_back(get(1));
     }
+    // (d): every first page stalls, so all 40 transfers hang until the signal.
+    std::vector<double> stop;
+    std::string stalled;
+    for (int d = 0; d < kStalled; ++d) {
+        const std::string docid = std::to_string(5300001 + d);
+        fake.addUsptoDocument(docid, {images[0]});
+        fake.addRule("", fake.usptoPagePath(docid, 1), qvfake::Fault::Stall, -1);
+        stalled += " " + docid;
+    }
+    for (int r = 0; r < rounds; ++r) {
+        fake.clearRequests();
+        const std::string command = "exec " + env + QV_GET + " --quiet -j " +
+                                    std::to_string(kStalled) + " -o '" + dir + "/stop'" + stalled +
+                                    " >/dev/null 2>&1";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            size_t hung = 0;
+            for (const qvfake::RecordedRequest& q : fake.requests())
+                hung += q.path.find("PageNum=1") != std::string::npos;
+            if (hung >= size_t(kStalled) || Clock::now() > deadline)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const auto signalled = Clock::now();
+        ::kill(pid, SIGINT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        stop.push_back(
+            WIFEXITED(status) && WEXITSTATUS(status) == 130
+                ? std::chrono::duration<double, std::milli>(Clock::now() - signalled).count()
+                : -1);
+        fake.releaseStalls();
+    }
     std::system(("rm -rf '" + dir + "'").c_str());
+    if (*std::min_element(stop.begin(), stop.end()) < 0)
+        std::fprintf(stderr, "(d) a stopped run did not exit with 130\n");
     if (*std::min_element(floor.begin(), floor.end()) < 0 ||
         *std::min_element(eight.begin(), eight.end()) < 0 ||
         *std::min_element(one.begin(), one.end()) < 0) {
@@ -126,5 +173,7 @@ int main(int argc, char** argv) {
     std::printf("(c) quorvane-get -j 1, one after another:            %8.1f ms  ((b) is %.2f x "
                 "faster)\n",
                 Median(one), Median(one) / Median(eight));
+    std::printf("(d) Ctrl-C with %d transfers stalled, signal to exit:  %8.1f ms  (worst %.1f)\n",
+                kStalled, Median(stop), *std::max_element(stop.begin(), stop.end()));
     return 0;
 }
