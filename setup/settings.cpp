@@ -71,11 +71,15 @@ void ScrambleProxyPass(wxString& pass) {
 }
 
 OpsKeyRecord OpsKeyInUse() {
-    OpsKeyRecord fromEnvironment;
-    if (wxGetEnv("QUORVANE_OPS_KEY", &fromEnvironment.key) &&
-        wxGetEnv("QUORVANE_OPS_SECRET", &fromEnvironment.secret) && !fromEnvironment.empty())
-        return fromEnvironment;
-    return OpsKey;
+    OpsKeyRecord key;
+    if (!wxGetEnv("QUORVANE_OPS_KEY", &key.key) || !wxGetEnv("QUORVANE_OPS_SECRET", &key.secret) ||
+        key.empty())
+        key = OpsKey;
+    // A key pasted with a space or a line break around it is the same key; the EPO's keys
+    // never hold white space.
+    key.key.Trim(true).Trim(false);
+    key.secret.Trim(true).Trim(false);
+    return key;
 }
 
 WindowPlacement LoadStartupSettings(wxConfigBase& config) {

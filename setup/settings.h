@@ -23,7 +23,8 @@ struct OpsKeyRecord {
 extern OpsKeyRecord OpsKey;
 
 // The key downloads use: QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET when both are set (for
-// scripted and first runs; never written to the store), else the stored one.
+// scripted and first runs; never written to the store), else the stored one; trimmed of white
+// space.
 OpsKeyRecord OpsKeyInUse();
 
 // Version of the running program and its string form "2.NN".

@@ -198,7 +198,8 @@ TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
 // reads back as it was: no environment expansion, no escapes eaten, no spaces trimmed.
 TEST_F(SettingsTest, EverySecretReadsBackByteForByte) {
     setenv("QV_TEST_VAR", "expanded", 1);
-    std::vector<wxString> secrets = {"7aK3b3BDREc5d2e7", "a3BDRE5b7", "$QV_TEST_VAR", "%QV_TEST_VAR%"};
+    std::vector<wxString> secrets = {"7aK3b3BDREc5d2e7", "a3BDRE5b7", "$QV_TEST_VAR",
+                                     "%QV_TEST_VAR%"};
     for (unsigned c = 1; c < 256; ++c)
         secrets.push_back(wxString(wxUniChar(c)) + "k\\" + wxUniChar(c) + "$" + wxUniChar(c));
     for (const wxString& secret : secrets) {
@@ -226,7 +227,7 @@ TEST_F(SettingsTest, OpsKeyFromTheEnvironmentStandsInOnlyWhenBothAreSet) {
     setenv("QUORVANE_OPS_KEY", "envKey", 1);
     unsetenv("QUORVANE_OPS_SECRET");
     EXPECT_EQ(OpsKeyInUse().key, "stored");
-    setenv("QUORVANE_OPS_SECRET", "envSecret", 1);
+    setenv("QUORVANE_OPS_SECRET", " envSecret\r\n", 1); // pasted: trimmed for use
     EXPECT_EQ(OpsKeyInUse().key, "envKey");
     EXPECT_EQ(OpsKeyInUse().secret, "envSecret");
     {
