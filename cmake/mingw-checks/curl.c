@@ -15,8 +15,18 @@ int main(int argc, char **argv) {
     if (!v->ssl_version || !strstr(v->ssl_version, "Schannel")) return 2;
     if (!(v->features & CURL_VERSION_LIBZ) || !(v->features & CURL_VERSION_SSL)) return 3;
     if (!(v->features & CURL_VERSION_SSPI)) return 4;
-    /* This program itself, read back through the file protocol. */
+    /* No bundle path from the build machine: Schannel would take it over the system store. */
     CURL *h = curl_easy_init();
+    char *caInfo = NULL;
+    char *caPath = NULL;
+    curl_easy_getinfo(h, CURLINFO_CAINFO, &caInfo);
+    curl_easy_getinfo(h, CURLINFO_CAPATH, &caPath);
+    if (caInfo || caPath) {
+        fprintf(stderr, "default CA bundle %s, CA path %s\n", caInfo ? caInfo : "none",
+                caPath ? caPath : "none");
+        return 6;
+    }
+    /* This program itself, read back through the file protocol. */
     char url[1024];
     snprintf(url, sizeof url, "file:///%s", argc > 0 ? argv[0] : "");
     for (char *p = url; *p; ++p)
