@@ -1,5 +1,7 @@
 // libqpdf from the cache: a one-page PDF written to memory and read back, its page content
 // compressed through zlib on the way.
+// The pointer API of qpdf 11, as the program uses it; without this qpdf warns.
+#define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
