@@ -43,7 +43,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained .exe: the C++ runtime, winpthreads and every library linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 set(OPENSSL_ROOT_DIR "${QV_MINGW_PREFIX}")
 set(ZLIB_USE_STATIC_LIBS TRUE)
