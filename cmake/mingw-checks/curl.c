@@ -3,22 +3,26 @@
 #include <stdio.h>
 #include <string.h>
 
-static size_t sink(char *data, size_t size, size_t n, void *total) {
+static size_t sink(char* data, size_t size, size_t n, void* total) {
     (void)data;
-    *(size_t *)total += size * n;
+    *(size_t*)total += size * n;
     return size * n;
 }
 
-int main(int argc, char **argv) {
-    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return 1;
-    const curl_version_info_data *v = curl_version_info(CURLVERSION_NOW);
-    if (!v->ssl_version || !strstr(v->ssl_version, "Schannel")) return 2;
-    if (!(v->features & CURL_VERSION_LIBZ) || !(v->features & CURL_VERSION_SSL)) return 3;
-    if (!(v->features & CURL_VERSION_SSPI)) return 4;
+int main(int argc, char** argv) {
+    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK)
+        return 1;
+    const curl_version_info_data* v = curl_version_info(CURLVERSION_NOW);
+    if (!v->ssl_version || !strstr(v->ssl_version, "Schannel"))
+        return 2;
+    if (!(v->features & CURL_VERSION_LIBZ) || !(v->features & CURL_VERSION_SSL))
+        return 3;
+    if (!(v->features & CURL_VERSION_SSPI))
+        return 4;
     /* No bundle path from the build machine: Schannel would take it over the system store. */
-    CURL *h = curl_easy_init();
-    char *caInfo = NULL;
-    char *caPath = NULL;
+    CURL* h = curl_easy_init();
+    char* caInfo = NULL;
+    char* caPath = NULL;
     curl_easy_getinfo(h, CURLINFO_CAINFO, &caInfo);
     curl_easy_getinfo(h, CURLINFO_CAPATH, &caPath);
     if (caInfo || caPath) {
@@ -29,8 +33,9 @@ int main(int argc, char **argv) {
     /* This program itself, read back through the file protocol. */
     char url[1024];
     snprintf(url, sizeof url, "file:///%s", argc > 0 ? argv[0] : "");
-    for (char *p = url; *p; ++p)
-        if (*p == '\\') *p = '/';
+    for (char* p = url; *p; ++p)
+        if (*p == '\\')
+            *p = '/';
     size_t total = 0;
     curl_easy_setopt(h, CURLOPT_URL, url);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, sink);
@@ -39,7 +44,8 @@ int main(int argc, char **argv) {
     CURLcode rc = curl_easy_perform(h);
     curl_easy_cleanup(h);
     curl_global_cleanup();
-    if (rc != CURLE_OK || total < 1024) return 5;
+    if (rc != CURLE_OK || total < 1024)
+        return 5;
     printf("libcurl %s with %s, zlib %s: read %zu bytes of %s\n", v->version, v->ssl_version,
            v->libz_version, total, url);
     return 0;

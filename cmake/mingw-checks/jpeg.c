@@ -8,13 +8,14 @@ enum { W = 64, H = 32 };
 
 int main(void) {
     static unsigned char pixels[W * H];
-    for (int i = 0; i < W * H; ++i) pixels[i] = (unsigned char)(i % W * 4);
+    for (int i = 0; i < W * H; ++i)
+        pixels[i] = (unsigned char)(i % W * 4);
 
     struct jpeg_compress_struct c;
     struct jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
     jpeg_create_compress(&c);
-    unsigned char *coded = NULL;
+    unsigned char* coded = NULL;
     unsigned long codedLen = 0;
     jpeg_mem_dest(&c, &coded, &codedLen);
     c.image_width = W;
@@ -34,9 +35,11 @@ int main(void) {
     d.err = jpeg_std_error(&err);
     jpeg_create_decompress(&d);
     jpeg_mem_src(&d, coded, codedLen);
-    if (jpeg_read_header(&d, TRUE) != JPEG_HEADER_OK) return 1;
+    if (jpeg_read_header(&d, TRUE) != JPEG_HEADER_OK)
+        return 1;
     jpeg_start_decompress(&d);
-    if (d.output_width != W || d.output_height != H || d.output_components != 1) return 2;
+    if (d.output_width != W || d.output_height != H || d.output_components != 1)
+        return 2;
     unsigned char row[W];
     int worst = 0;
     while (d.output_scanline < H) {
@@ -44,15 +47,17 @@ int main(void) {
         jpeg_read_scanlines(&d, &out, 1);
         for (int x = 0; x < W; ++x) {
             int diff = abs(row[x] - pixels[x]);
-            if (diff > worst) worst = diff;
+            if (diff > worst)
+                worst = diff;
         }
     }
     jpeg_finish_decompress(&d);
     jpeg_destroy_decompress(&d);
     free(coded);
     /* Lossy, but a smooth gradient comes back close. */
-    if (worst > 16) return 3;
-    printf("libjpeg %d: %dx%d grey in %lu bytes, worst pixel off by %d\n", JPEG_LIB_VERSION, W,
-           H, codedLen, worst);
+    if (worst > 16)
+        return 3;
+    printf("libjpeg %d: %dx%d grey in %lu bytes, worst pixel off by %d\n", JPEG_LIB_VERSION, W, H,
+           codedLen, worst);
     return 0;
 }
