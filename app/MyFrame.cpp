@@ -18,6 +18,7 @@
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
 #include <wx/stdpaths.h>
@@ -36,6 +37,13 @@ const char* const kInputToolTip =
     "\t(design patent)\nPP012835 \t(plant patent)\nRE035136 \t(reissue patent)\nT0106201 "
     "\t(defensive publication)\nH0001520 \t(statutory invention registration)\nAI000318 "
     "\t(additional improvement)\n\nEP15\t\tPCT Patent EP15 (use two digit country codes";
+
+namespace {
+// The Status column's width as first designed, kept when the window is narrower.
+constexpr int kStatusColumnLeast = 250;
+// A row's progress at its longest in the usual case.
+const char* const kLongProgressStatus = "Downloading WO 2010050748 A2 page 22 of 55";
+} // namespace
 
 namespace {
 // Written on the GUI thread when the window appears and goes; read by job threads when
@@ -147,8 +155,25 @@ void MyFrame::BuildControls() {
     listCtrl = new wxListView(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT,
                               wxDefaultValidator, "listCtrl");
     listCtrl->AppendColumn("Patent/Application", wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE_USEHEADER);
-    listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, 250);
+    listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, kStatusColumnLeast);
     topSizer->Add(listCtrl, 1, wxEXPAND);
+    // The room the Status column takes changes with the list's size, with the number column
+    // and with the scroll bar that rows bring; the list lays itself out first.
+    auto queueFit = [this](wxEvent& event) {
+        event.Skip();
+        if (!statusFitQueued) {
+            statusFitQueued = true;
+            CallAfter(&MyFrame::FitStatusColumn);
+        }
+    };
+    listCtrl->Bind(wxEVT_LIST_INSERT_ITEM, queueFit);
+    listCtrl->Bind(wxEVT_LIST_DELETE_ITEM, queueFit);
+    listCtrl->Bind(wxEVT_LIST_DELETE_ALL_ITEMS, queueFit);
+    listCtrl->Bind(wxEVT_LIST_COL_END_DRAG, queueFit);
+    listCtrl->Bind(wxEVT_SIZE, queueFit);
+    // A first start makes the window wide enough for a long status of the EPO job.
+    rowTextsWidth = listCtrl->GetColumnWidth(0) + listCtrl->GetTextExtent(kLongProgressStatus).x +
+                    listCtrl->FromDIP(16) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, listCtrl);
 
     panel->SetSizer(topSizer);
     topSizer->SetSizeHints(panel);
@@ -158,8 +183,20 @@ void MyFrame::BuildControls() {
 
 void MyFrame::WidenForStatusTexts() {
     const wxSize size = GetSize();
-    if (size.x < statusTextsWidth)
-        SetSize(wxSize(statusTextsWidth, size.y));
+    const int rows = rowTextsWidth + size.x - GetClientSize().x; // the list fills the client
+    const int width = std::max(statusTextsWidth, rows);
+    if (size.x < width)
+        SetSize(wxSize(width, size.y));
+}
+
+void MyFrame::FitStatusColumn() {
+    statusFitQueued = false;
+    int room = listCtrl->GetClientSize().x - listCtrl->GetColumnWidth(0);
+    if (listCtrl->GetItemCount() > listCtrl->GetCountPerPage())
+        room -= wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, listCtrl);
+    const int width = std::max(room, listCtrl->FromDIP(kStatusColumnLeast));
+    if (listCtrl->GetColumnWidth(1) != width)
+        listCtrl->SetColumnWidth(1, width);
 }
 
 void MyFrame::BuildMenus() {

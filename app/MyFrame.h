@@ -37,6 +37,12 @@ public:
     // size was stored).
     void WidenForStatusTexts();
     int statusTextsWidth = 0;
+    int rowTextsWidth = 0; // the list's width for the number and a long status beside it
+
+    // Gives the Status column the room the number column leaves, so that a row's whole
+    // status shows at any window size (at least the column's first 250 pixels).
+    void FitStatusColumn();
+    bool statusFitQueued = false;
 
     // Shows the week's use of the EPO's fair-use quota, as the service last reported it.
     void ShowEpoWeekUse();
