@@ -145,6 +145,8 @@ void MyFrame::BuildControls() {
     textCtrl = new wxTextCtrl(panel, ID_INPUT, wxEmptyString, wxDefaultPosition, wxSize(150, -1),
                               wxTE_PROCESS_ENTER, wxTextValidator(wxFILTER_ASCII), "text");
     textCtrl->SetToolTip(kInputToolTip);
+    textCtrl->Bind(wxEVT_TEXT_PASTE, &MyFrame::OnInputPaste, this);
+    textCtrl->Bind(wxEVT_TEXT, &MyFrame::OnInputText, this);
     inputRow->Add(textCtrl, 0, wxALL | wxALIGN_CENTER_VERTICAL, 0);
     wxButton* button = new wxButton(panel, ID_DOWNLOAD, "Download", wxDefaultPosition,
                                     wxDefaultSize, 0, wxDefaultValidator, "button");
@@ -249,7 +251,7 @@ void MyFrame::StartupSteps() {
             wxRemoveFile(old);
     }
 
-    SetDropTarget(new tesselDrop(textCtrl));
+    SetDropTarget(new tesselDrop(this));
     textCtrl->SetFocus();
 }
 

@@ -44,6 +44,18 @@ public:
     void FitStatusColumn();
     bool statusFitQueued = false;
 
+    // Text that does not fit the input box (a GTK entry keeps at most 65,534 bytes and cuts
+    // the rest without a word) never goes there: a long paste or drop becomes its rows at
+    // once. kInputBoxBytes is a little below the cap, since the cut may fall before a
+    // character of several bytes.
+    static constexpr size_t kInputBoxBytes = 65530;
+    static bool FitsInputBox(const wxString& text);
+    // What Enter does with text in the box, for text too long for it: a row per piece of a
+    // list; a single piece gets a row when it is a number, else the unknown-format message.
+    void TakeLongText(const wxString& text);
+    // Text dropped on the window: into the box when it fits, else taken as a list at once.
+    void DropText(const wxString& text);
+
     // Shows the week's use of the EPO's fair-use quota, as the service last reported it.
     void ShowEpoWeekUse();
     bool toldAboutEpoKey = false;
@@ -99,6 +111,8 @@ private:
     void OnClose(wxCloseEvent&);
     void OnDownload(wxCommandEvent&);
     void OnDownloadList(wxCommandEvent&);
+    void OnInputPaste(wxClipboardTextEvent&);
+    void OnInputText(wxCommandEvent&);
     void OnUsptoPage(wxThreadEvent&);
     void OnJobStatus(wxThreadEvent&);
     void OnJobEnded(wxThreadEvent&);
@@ -122,6 +136,7 @@ private:
     // The download folder: the working folder, or the last one known good when that is gone.
     wxString DownloadFolder();
     wxString lastGoodFolder;
+    wxString inputKept; // the box's last text that fitted, put back when some was cut
     void FreeJobRecord(JobRecord* record);
     void Forget(JobRecord* record); // takes it out of the waiting and running queues
 
@@ -141,3 +156,6 @@ extern const char* const kInputToolTip;
 
 // Status of a row whose number has no known format (a piece of a list).
 extern const char* const kUnknownFormatStatus;
+
+// Said when text reached the input box in a way that may have cut it.
+extern const char* const kTooLongForTheBox;
