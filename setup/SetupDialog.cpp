@@ -266,8 +266,10 @@ wxWindow* SetupDialog::CreateOpsPage(wxNotebook* notebook) {
     m_checkKeyButton = new wxButton(page, ID_CHECK_KEY, kCheckKeyLabel, wxDefaultPosition,
                                     wxDefaultSize, 0, wxDefaultValidator, "button");
     // Room for the busy label too, so that the page does not jump.
-    m_checkKeyButton->SetMinSize(
-        m_checkKeyButton->GetSizeFromTextSize(m_checkKeyButton->GetTextExtent(kCheckingKeyLabel)));
+    m_checkKeyButton->SetLabel(kCheckingKeyLabel);
+    const wxSize busySize = m_checkKeyButton->GetBestSize();
+    m_checkKeyButton->SetLabel(kCheckKeyLabel);
+    m_checkKeyButton->SetMinSize(busySize);
     pageSizer->Add(m_checkKeyButton, 0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
     pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
     page->SetSizer(pageSizer);

@@ -6,6 +6,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <wx/notebook.h>
 
 #include <sys/stat.h>
 
@@ -133,6 +134,8 @@ TEST_F(OpsSetupTest, CheckKeyWaitsBesideTheWindowAndCancelEndsTheDialogAtOnce) {
         ASSERT_TRUE(qvtest::pumpUntil([&] { return tokenRequests() > 0; }));
         busy = !dialog.m_checkKeyButton->IsEnabled() &&
                dialog.m_checkKeyButton->GetLabel() != "Check Key";
+        dialog.m_notebook->SetSelection(2);
+        EXPECT_FALSE(qvtest::screenshot("setup-key-check", &dialog).empty());
         qvtest::click(&dialog, kCheckKey); // no second check meanwhile
         dialog.m_proxyServerText->SetValue("typed meanwhile");
         otherFieldsWork = dialog.m_proxyServerText->GetValue() == "typed meanwhile";
