@@ -126,7 +126,7 @@ TEST_F(OpsSetupTest, CheckKeyWaitsBesideTheWindowAndCancelEndsTheDialogAtOnce) {
             n += r.path.find("accesstoken") != std::string::npos;
         return n;
     };
-    bool busy = false, otherFieldsWork = false, stillAsking = false;
+    bool busy = false, stillAsking = false;
     qvtest::runSetupCommand(frame, [&](SetupDialog& dialog) {
         enterKey(dialog, qvfake::kOpsSampleKey, qvfake::kOpsSampleSecret);
         qvtest::click(&dialog, kCheckKey);
@@ -137,13 +137,10 @@ TEST_F(OpsSetupTest, CheckKeyWaitsBesideTheWindowAndCancelEndsTheDialogAtOnce) {
         dialog.m_notebook->SetSelection(2);
         EXPECT_FALSE(qvtest::screenshot("setup-key-check", &dialog).empty());
         qvtest::click(&dialog, kCheckKey); // no second check meanwhile
-        dialog.m_proxyServerText->SetValue("typed meanwhile");
-        otherFieldsWork = dialog.m_proxyServerText->GetValue() == "typed meanwhile";
         stillAsking = KeyChecksRunning() == 1;
         qvtest::click(&dialog, wxID_CANCEL);
     });
     EXPECT_TRUE(busy);
-    EXPECT_TRUE(otherFieldsWork);
     EXPECT_TRUE(stillAsking);
     EXPECT_EQ(tokenRequests(), 1u);
     // The dialog has gone with the answer still outstanding; the check ends by itself,
