@@ -95,10 +95,9 @@ protected:
             else
                 delete done;
         }
-        {
-            std::lock_guard<std::mutex> hold(g_checksLock);
-            --g_checksRunning;
-        }
+        // Notified under the lock: the program may end as soon as the waiter wakes.
+        std::lock_guard<std::mutex> hold(g_checksLock);
+        --g_checksRunning;
         g_checksEnded.notify_all();
         return nullptr;
     }
@@ -118,7 +117,6 @@ wxBoxSizer* makeButtonRow(wxWindow* page) {
 }
 } // namespace
 
-// clang-format off
 int KeyChecksRunning() {
     std::lock_guard<std::mutex> hold(g_checksLock);
     return g_checksRunning;
@@ -129,6 +127,7 @@ void WaitForKeyChecks() {
     g_checksEnded.wait(hold, [] { return g_checksRunning == 0; });
 }
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(SetupDialog, wxDialog)
     EVT_TEXT_ENTER(wxID_ANY, SetupDialog::OnTextEnter)
     EVT_BUTTON(ID_CHECK_NETWORK, SetupDialog::OnCheckNetwork)
