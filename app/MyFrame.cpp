@@ -114,6 +114,10 @@ wxEND_EVENT_TABLE()
 }
 
 MyFrame::~MyFrame() {
+    // The children go after this part of the window: their last events must not reach it.
+    BindListLayout(false);
+    textCtrl->Unbind(wxEVT_TEXT_PASTE, &MyFrame::OnInputPaste, this);
+    textCtrl->Unbind(wxEVT_TEXT, &MyFrame::OnInputText, this);
     MyFrame* self = this;
     g_mainFrame.compare_exchange_strong(self, nullptr);
 }
@@ -159,20 +163,7 @@ void MyFrame::BuildControls() {
     listCtrl->AppendColumn("Patent/Application", wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE_USEHEADER);
     listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, kStatusColumnLeast);
     topSizer->Add(listCtrl, 1, wxEXPAND);
-    // The room the Status column takes changes with the list's size, with the number column
-    // and with the scroll bar that rows bring; the list lays itself out first.
-    auto queueFit = [this](wxEvent& event) {
-        event.Skip();
-        if (!statusFitQueued) {
-            statusFitQueued = true;
-            CallAfter(&MyFrame::FitStatusColumn);
-        }
-    };
-    listCtrl->Bind(wxEVT_LIST_INSERT_ITEM, queueFit);
-    listCtrl->Bind(wxEVT_LIST_DELETE_ITEM, queueFit);
-    listCtrl->Bind(wxEVT_LIST_DELETE_ALL_ITEMS, queueFit);
-    listCtrl->Bind(wxEVT_LIST_COL_END_DRAG, queueFit);
-    listCtrl->Bind(wxEVT_SIZE, queueFit);
+    BindListLayout(true);
     // A first start makes the window wide enough for a long status of the EPO job.
     rowTextsWidth = listCtrl->GetColumnWidth(0) + listCtrl->GetTextExtent(kLongProgressStatus).x +
                     listCtrl->FromDIP(16) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, listCtrl);
@@ -189,6 +180,32 @@ void MyFrame::WidenForStatusTexts() {
     const int width = std::max(statusTextsWidth, rows);
     if (size.x < width)
         SetSize(wxSize(width, size.y));
+}
+
+void MyFrame::BindListLayout(bool on) {
+    // Besides the list's size, the rows (a scroll bar comes and goes with them) and the
+    // number column's width change the room the Status column takes.
+    for (const wxEventTypeTag<wxListEvent>& type :
+         {wxEVT_LIST_INSERT_ITEM, wxEVT_LIST_DELETE_ITEM, wxEVT_LIST_DELETE_ALL_ITEMS,
+          wxEVT_LIST_COL_END_DRAG}) {
+        if (on)
+            listCtrl->Bind(type, &MyFrame::OnListLayout, this);
+        else
+            listCtrl->Unbind(type, &MyFrame::OnListLayout, this);
+    }
+    if (on)
+        listCtrl->Bind(wxEVT_SIZE, &MyFrame::OnListLayout, this);
+    else
+        listCtrl->Unbind(wxEVT_SIZE, &MyFrame::OnListLayout, this);
+}
+
+void MyFrame::OnListLayout(wxEvent& event) {
+    event.Skip();
+    // The list lays itself out first.
+    if (!statusFitQueued) {
+        statusFitQueued = true;
+        CallAfter(&MyFrame::FitStatusColumn);
+    }
 }
 
 void MyFrame::FitStatusColumn() {

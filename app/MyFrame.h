@@ -113,6 +113,8 @@ private:
     void OnDownloadList(wxCommandEvent&);
     void OnInputPaste(wxClipboardTextEvent&);
     void OnInputText(wxCommandEvent&);
+    void OnListLayout(wxEvent&); // queues FitStatusColumn
+    void BindListLayout(bool on);
     void OnUsptoPage(wxThreadEvent&);
     void OnJobStatus(wxThreadEvent&);
     void OnJobEnded(wxThreadEvent&);
