@@ -37,6 +37,24 @@ public:
     // size was stored).
     void WidenForStatusTexts();
     int statusTextsWidth = 0;
+    int rowTextsWidth = 0; // the list's width for the number and a long status beside it
+
+    // Gives the Status column the room the number column leaves, so that a row's whole
+    // status shows at any window size (at least the column's first 250 pixels).
+    void FitStatusColumn();
+    bool statusFitQueued = false;
+
+    // Text that does not fit the input box (a GTK entry keeps at most 65,534 bytes and cuts
+    // the rest without a word) never goes there: a long paste or drop becomes its rows at
+    // once. kInputBoxBytes is a little below the cap, since the cut may fall before a
+    // character of several bytes.
+    static constexpr size_t kInputBoxBytes = 65530;
+    static bool FitsInputBox(const wxString& text);
+    // What Enter does with text in the box, for text too long for it: a row per piece of a
+    // list; a single piece gets a row when it is a number, else the unknown-format message.
+    void TakeLongText(const wxString& text);
+    // Text dropped on the window: into the box when it fits, else taken as a list at once.
+    void DropText(const wxString& text);
 
     // Shows the week's use of the EPO's fair-use quota, as the service last reported it.
     void ShowEpoWeekUse();
@@ -93,6 +111,10 @@ private:
     void OnClose(wxCloseEvent&);
     void OnDownload(wxCommandEvent&);
     void OnDownloadList(wxCommandEvent&);
+    void OnInputPaste(wxClipboardTextEvent&);
+    void OnInputText(wxCommandEvent&);
+    void OnListLayout(wxEvent&); // queues FitStatusColumn
+    void BindListLayout(bool on);
     void OnUsptoPage(wxThreadEvent&);
     void OnJobStatus(wxThreadEvent&);
     void OnJobEnded(wxThreadEvent&);
@@ -116,6 +138,7 @@ private:
     // The download folder: the working folder, or the last one known good when that is gone.
     wxString DownloadFolder();
     wxString lastGoodFolder;
+    wxString inputKept; // the box's last text that fitted, put back when some was cut
     void FreeJobRecord(JobRecord* record);
     void Forget(JobRecord* record); // takes it out of the waiting and running queues
 
@@ -135,3 +158,6 @@ extern const char* const kInputToolTip;
 
 // Status of a row whose number has no known format (a piece of a list).
 extern const char* const kUnknownFormatStatus;
+
+// Said when text reached the input box in a way that may have cut it.
+extern const char* const kTooLongForTheBox;

@@ -542,6 +542,53 @@ TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
     wxTheClipboard->Clear();
 }
 
+TEST_F(JobListTest, ListTooLongForTheInputBoxBecomesAllItsRowsPastedOrDropped) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->maxThreads = 1;
+    wxString list;
+    for (int i = 0; i < 7000; ++i)
+        list << "EP" << (1000000 + i) << "\n";
+    ASSERT_GT(list.length(), 65535u); // beyond what the toolkit's entry holds
+    qvtest::CapturedLog log;
+    auto rows = [&] { return m_frame->listCtrl->GetItemCount(); };
+
+    // Pasted after a typed number: the whole text is taken as Enter takes the box's.
+    m_frame->textCtrl->ChangeValue("5123456\n");
+    m_frame->textCtrl->SetFocus();
+    m_frame->textCtrl->SetInsertionPointEnd();
+    {
+        wxClipboardLocker locker;
+        ASSERT_TRUE(!!locker);
+        ASSERT_TRUE(wxTheClipboard->SetData(new wxTextDataObject(list)));
+    }
+    m_frame->textCtrl->Paste();
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return rows() >= 7001; })) << rows();
+    EXPECT_EQ(rows(), 7001);
+    EXPECT_EQ(typed(0), "5123456");
+    EXPECT_EQ(typed(1), "EP1000000");
+    EXPECT_EQ(typed(7000), "EP1006999");
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "");
+    wxTheClipboard->Clear();
+
+    // Dropped on the window: every row at once; a short drop still waits in the box.
+    auto* target = dynamic_cast<wxTextDropTarget*>(m_frame->GetDropTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_TRUE(target->OnDropText(10, 10, list));
+    ASSERT_EQ(rows(), 14001);
+    EXPECT_EQ(typed(14000), "EP1006999");
+    EXPECT_TRUE(target->OnDropText(10, 10, "1000801\n1000802"));
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "1000801\n1000802");
+
+    // Text that reaches the box some other way is cut by the toolkit: none of it is kept.
+    m_frame->textCtrl->SetValue(list);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !log.errors().empty(); }));
+    EXPECT_TRUE(log.errors()[0].Contains(wxString::FromUTF8("File \u2192 Download List\u2026")))
+        << log.errors()[0];
+    EXPECT_FALSE(m_frame->textCtrl->GetValue().Contains("EP1006"));
+    EXPECT_EQ(rows(), 14001);
+    EXPECT_EQ(log.errors().size(), 1u);
+}
+
 TEST_F(JobListTest, DownloadListCommandAsksForATextOrCsvFileAndLoadsTheChosenOne) {
     m_fake.addRule("", "", qvfake::Fault::Stall, -1);
     m_frame->maxThreads = 5;
