@@ -343,7 +343,10 @@ void SetupDialog::OnCheckKey(wxCommandEvent&) {
     if (m_keyCheck)
         return; // one at a time
     // Copies of their own for the thread: it never reads the controls.
-    const OpsCredentials key{m_opsKeyText->GetValue().Clone(), m_opsSecretText->GetValue().Clone()};
+    // Checked as downloads use it: trimmed of white space pasted along with it.
+    OpsCredentials key{m_opsKeyText->GetValue().Clone(), m_opsSecretText->GetValue().Clone()};
+    key.key.Trim(true).Trim(false);
+    key.secret.Trim(true).Trim(false);
     if (key.key.empty() || key.secret.empty()) {
         wxLogMessage("Enter the consumer key and the consumer secret of your EPO app first.");
         return;
