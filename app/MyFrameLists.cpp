@@ -2,18 +2,15 @@
 // File > Download List.
 #include "MyFrame.h"
 
-#include "jobRecord.h"
 #include "numberList.h"
 
 #include <wx/filedlg.h>
 #include <wx/log.h>
 
-// The text the jobs post for a number they cannot place, so both kinds of row read alike.
-const char* const kUnknownFormatStatus = "Unknown Patent/Application Format";
-
 void MyFrame::AddNumbers(const std::vector<wxString>& numbers) {
     for (const wxString& number : numbers)
-        AddRow(number, new JobRecord(number));
+        AddRow(number, std::make_unique<JobRecord>(number));
+    queue.Dispatch();
 }
 
 bool MyFrame::LoadListFile(const wxString& path) {

@@ -79,6 +79,19 @@ long long OpsWeekQuotaUsedBytes() {
     return opsPacer::Instance().WeekUsedBytes();
 }
 
+wxString ops::PdfName(const OpsNumber& mapped) {
+    return mapped.ok ? mapped.name + ".pdf" : wxString();
+}
+
+wxString ops::PdfName(const wxString& number) {
+    return PdfName(MapOpsNumber(number));
+}
+
+void ops::PostActivity() {
+    if (!m_activity.empty())
+        PostPage(m_activity, m_page, m_pageCount);
+}
+
 ops::ops(int id_, const JobInput& input, const OpsCredentials& key)
     : ziv2ize(id_, input), m_key(key) {
     number = input.number;
@@ -104,7 +117,8 @@ bool ops::Pause(long long ms) {
 bool ops::HourlyCountdown() {
     const long long minute = 60LL * GetCountdownStepMs();
     for (int n = 10; n >= 1; --n) {
-        PostStatus(wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n));
+        PostStatus(JobPhase::Countdown,
+                   wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n));
         if (!Pause(minute))
             return false;
     }
@@ -118,8 +132,8 @@ bool ops::WaitTurn(OpsService service) {
         bool suspended = false;
         const long long wait = pacer.Turn(service, &suspended).count();
         if (wait == 0) {
-            if (shown >= 0 && !m_activity.empty())
-                PostStatus(m_activity);
+            if (shown >= 0)
+                PostActivity();
             return true;
         }
         if (suspended) {
@@ -127,7 +141,8 @@ bool ops::WaitTurn(OpsService service) {
             const long seconds = static_cast<long>((wait + 999) / 1000);
             if (seconds != shown) {
                 shown = seconds;
-                PostStatus(m_page > 0
+                PostStatus(JobPhase::Countdown,
+                           m_page > 0
                                ? wxString::Format("EPO Asks to Wait, Resuming Page %i in %lis",
                                                   m_page, seconds)
                                : wxString::Format("EPO Asks to Wait, Resuming in %lis", seconds));
@@ -170,7 +185,8 @@ ops::Outcome ops::Token(std::string& token) {
         if (r == opsTokens::Result::Cancelled || TestDestroy())
             return Outcome::Cancelled;
         if (r == opsTokens::Result::Refused) {
-            PostStatus("EPO Refused the Key! Check the Consumer Key and Secret in Setup");
+            PostStatus(JobPhase::Failed,
+                       "EPO Refused the Key! Check the Consumer Key and Secret in Setup");
             return Outcome::Final;
         }
         const bool waited = Countdown([&error](int n) {
@@ -224,7 +240,7 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
         if (answer.status == 403) {
             const std::string reason = answer.Header("X-Rejection-Reason");
             if (Contains(reason, "RegisteredQuotaPerWeek")) {
-                PostStatus("EPO Weekly Quota Used Up! Try Again Next Week");
+                PostStatus(JobPhase::Failed, "EPO Weekly Quota Used Up! Try Again Next Week");
                 return Outcome::Final;
             }
             if (Contains(reason, "ThrottlingControlQuota")) {
@@ -235,8 +251,7 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
             if (Contains(reason, "QuotaPer")) { // hourly, and the anonymous ones
                 if (!HourlyCountdown())
                     return Outcome::Cancelled;
-                if (!m_activity.empty())
-                    PostStatus(m_activity);
+                PostActivity();
                 continue;
             }
         }
@@ -254,7 +269,7 @@ bool ops::FetchInquiry(OpsInstance& chosen) {
         if (o != Outcome::Answer)
             return false;
         if (answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound") {
-            PostStatus("Not Found!");
+            PostStatus(JobPhase::NotFound, "Not Found!");
             return false;
         }
         std::vector<OpsInstance> instances;
@@ -262,7 +277,7 @@ bool ops::FetchInquiry(OpsInstance& chosen) {
             if (ParseOpsInquiry(answer.body, instances)) {
                 const int at = ChooseOpsInstance(instances, m_number.kind);
                 if (at < 0) {
-                    PostStatus("Not Found!");
+                    PostStatus(JobPhase::NotFound, "Not Found!");
                     return false;
                 }
                 chosen = instances[at];
@@ -313,13 +328,14 @@ ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, b
 
 bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
     const int count = static_cast<int>(doc.pages);
+    m_pageCount = count;
     for (int i = 1; i <= count; ++i) {
         m_page = i;
         for (;;) {
             if (TestDestroy())
                 return false;
             m_activity = wxString::Format("Downloading %s page %i of %i", m_shown, i, count);
-            PostStatus(m_activity);
+            PostActivity();
             bool added = false;
             if (AddPage(writer, doc, i, added) != Outcome::Answer)
                 return false;
@@ -327,11 +343,12 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
                 break;
             if (m_pageMissing) {
                 // The inquiry promised the page; asking again would get the same answer.
-                PostStatus(wxString::Format("Error Page %i Not Found!", i));
+                PostStatus(JobPhase::Failed, wxString::Format("Error Page %i Not Found!", i));
                 return false;
             }
             if (!writer.m_ok) {
-                PostStatus(wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
+                PostStatus(JobPhase::Failed,
+                           wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
                                             writer.m_message));
                 return false;
             }
@@ -352,16 +369,16 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
 
 wxThread::ExitCode ops::Entry() {
     if (!session.m_ok) {
-        PostStatus("Error Initializing WinInet!");
+        PostStatus(JobPhase::Failed, "Error Initializing WinInet!");
         return 0;
     }
     m_number = MapOpsNumber(number);
     if (!m_number.ok) {
-        PostStatus("Unknown Patent/Application Format");
+        PostStatus(JobPhase::UnknownFormat, kUnknownFormatStatus);
         return 0;
     }
-    PostStatus("Downloading from ops.epo.org");
-    if (PreviouslyDownloaded(m_number.name + ".pdf"))
+    PostStatus(JobPhase::LookingUp, "Downloading from ops.epo.org");
+    if (PreviouslyDownloaded(PdfName(m_number)))
         return 0;
     if (TestDestroy())
         return 0;
@@ -372,6 +389,7 @@ wxThread::ExitCode ops::Entry() {
     // The publication taken, as the user sees it in the row.
     m_shown = doc.kind.empty() ? m_number.Display()
                                : m_number.country + " " + m_number.number + " " + doc.kind;
+    SetPublication(m_shown);
     if (TestDestroy())
         return 0;
 
@@ -382,7 +400,7 @@ wxThread::ExitCode ops::Entry() {
         info.sections.push_back({section.name, static_cast<int>(section.startPage)});
     pdfWriter writer(output.GetFullPath(), static_cast<int>(doc.pages), info);
     if (!writer.m_ok) {
-        PostStatus("Error Opening PDF");
+        PostStatus(JobPhase::Failed, "Error Opening PDF");
         return 0;
     }
     if (!AddPages(writer, doc))

@@ -34,6 +34,10 @@ public:
     ops(int id, const JobInput& input, const OpsCredentials& key);
     ~ops() override;
 
+    // The PDF's name for a typed number, empty when the EPO cannot name it.
+    static wxString PdfName(const wxString& number);
+    static wxString PdfName(const OpsNumber& mapped);
+
     // Ceilings of the answers: far above the largest real one (an inquiry is a few kB, a
     // page 30 to 300 kB, a token answer under 1 kB).
     static constexpr size_t kMaxInquiryAnswer = kMaxOpsInquiryBytes;
@@ -59,6 +63,8 @@ private:
     OpsTokenAnswer FetchToken();
     // Waits for the pacer's turn; a suspended service shows its countdown.
     bool WaitTurn(OpsService service);
+    // Posts again what the row showed before a wait (the page being fetched).
+    void PostActivity();
     // Sleeps ms in slices; false when cancelled.
     bool Pause(long long ms);
     // Ten steps of a minute each (of the countdown's time scale), with their status.
@@ -72,6 +78,7 @@ private:
     OpsNumber m_number;
     wxString m_shown;           // "EP 1000000 B1": the publication taken, as the row shows it
     int m_page = 0;             // the page being fetched, 0 before the pages
+    int m_pageCount = 0;        // pages of the publication taken
     wxString m_lastError;       // of the last failed request, for the countdown text
     bool m_pageMissing = false; // the last page asked for is not there (404)
     wxString m_activity;        // what the row showed before a wait, shown again after it

@@ -125,6 +125,12 @@ bool PositionAtPageImage(wxInputStream& in) {
     return !jobtext::AtEnd(in);
 }
 
+wxString pct::PdfName(const wxString& number) {
+    wxString name = number;
+    name.Replace("/", "-");
+    return name + ".pdf";
+}
+
 pct::pct(int id_, const JobInput& input)
     : ziv2ize(id_, input), opsSession(input.connection), pageCount(0) {
     WatchSession(opsSession);
@@ -136,22 +142,21 @@ pct::~pct() {}
 
 wxThread::ExitCode pct::Entry() {
     if (!opsSession.m_ok) {
-        PostStatus(wxString::Format("Error %s", opsSession.GetError()));
+        PostStatus(JobPhase::Failed, wxString::Format("Error %s", opsSession.GetError()));
         return 0;
     }
-    wxString name = number;
-    name.Replace("/", "-");
-    PostStatus(wxString("Downloading from ") + kEspacenetSite);
-    if (PreviouslyDownloaded(name + ".pdf"))
+    PostStatus(JobPhase::LookingUp, wxString("Downloading from ") + kEspacenetSite);
+    if (PreviouslyDownloaded(PdfName(number)))
         return 0;
     if (TestDestroy())
         return 0;
 
     if (!DocumentInquiry(number)) {
         if (opsSession.m_status == 200)
-            PostStatus("Not Found!");
+            PostStatus(JobPhase::NotFound, "Not Found!");
         else
-            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
+            PostStatus(JobPhase::Failed,
+                       wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
                                         static_cast<int>(opsSession.m_status)));
         return 0;
     }
@@ -161,7 +166,7 @@ wxThread::ExitCode pct::Entry() {
     {
         pdfWriter writer(output.GetFullPath(), static_cast<int>(pageCount));
         if (!writer.m_ok) {
-            PostStatus("Error Opening PDF");
+            PostStatus(JobPhase::Failed, "Error Opening PDF");
             return 0;
         }
         if (!AddPages(writer))
@@ -177,11 +182,12 @@ bool pct::AddPages(pdfWriter& writer) {
         if (TestDestroy())
             return false;
         if (!writer.m_ok) {
-            PostStatus(wxString::Format("Error Downloading page %d %s", static_cast<int>(p),
-                                        writer.m_message));
+            PostStatus(JobPhase::Failed, wxString::Format("Error Downloading page %d %s",
+                                                          static_cast<int>(p), writer.m_message));
             return false;
         }
-        PostStatus(wxString::Format("Downloading page %lu of %lu", p, pageCount));
+        PostPage(wxString::Format("Downloading page %lu of %lu", p, pageCount), static_cast<int>(p),
+                 static_cast<int>(pageCount));
         if (DocumentRetrieval(writer, p)) {
             ++p;
             continue;
@@ -189,7 +195,8 @@ bool pct::AddPages(pdfWriter& writer) {
         if (!writer.m_ok)
             continue; // a page that can never be added: said above, without a countdown
         if (opsSession.m_status != 200) {
-            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
+            PostStatus(JobPhase::Failed,
+                       wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
                                         static_cast<int>(opsSession.m_status)));
             return false;
         }

@@ -132,6 +132,16 @@ wxString ParseUsSearchAnswerText(const wxString& text) {
     return ParseUsSearchAnswer(in);
 }
 
+wxString uspto::PdfName(const UsNumber& recognised) {
+    if (!recognised.serial && recognised.docid.empty())
+        return wxString();
+    return recognised.number + ".pdf";
+}
+
+wxString uspto::PdfName(const wxString& number) {
+    return PdfName(RecogniseUsNumber(number));
+}
+
 uspto::uspto(int id_, const JobInput& input)
     : ziv2ize(id_, input), numPages(0), listState(PageListState::CountFound) {}
 
@@ -139,7 +149,7 @@ uspto::~uspto() {}
 
 wxThread::ExitCode uspto::Entry() {
     if (!session.m_ok) {
-        PostStatus("Error Initializing WinInet!");
+        PostStatus(JobPhase::Failed, "Error Initializing WinInet!");
         return 0;
     }
 
@@ -149,18 +159,18 @@ wxThread::ExitCode uspto::Entry() {
     if (recognised.serial) {
         const wxString publication = LookupPublicationNumber(recognised.lookupText);
         if (publication.empty()) {
-            PostStatus("Serial Number Not Found");
+            PostStatus(JobPhase::NotFound, "Serial Number Not Found");
             return 0;
         }
         // Whatever the search answer holds, it can only be one query value of the next URL.
         docid = jobtext::PercentEncode(publication);
     } else if (docid.empty()) {
-        PostStatus("Unknown Patent/Application Format");
+        PostStatus(JobPhase::UnknownFormat, kUnknownFormatStatus);
         return 0;
     }
 
-    PostStatus("Downloading");
-    if (PreviouslyDownloaded(number + ".pdf"))
+    PostStatus(JobPhase::LookingUp, "Downloading");
+    if (PreviouslyDownloaded(PdfName(recognised)))
         return 0;
     if (TestDestroy())
         return 0;
@@ -176,11 +186,11 @@ wxThread::ExitCode uspto::Entry() {
             return 0;
     }
     if (listState == PageListState::NoCount) {
-        PostStatus("Error Downloading Check Proxy");
+        PostStatus(JobPhase::Failed, "Error Downloading Check Proxy");
         return 0;
     }
     if (pages.empty()) {
-        PostStatus("Not Found");
+        PostStatus(JobPhase::NotFound, "Not Found");
         return 0;
     }
     if (TestDestroy())
@@ -189,7 +199,7 @@ wxThread::ExitCode uspto::Entry() {
     {
         pdfWriter writer(output.GetFullPath(), static_cast<int>(pages.size()));
         if (!writer.m_ok) {
-            PostStatus("Error Opening PDF");
+            PostStatus(JobPhase::Failed, "Error Opening PDF");
             return 0;
         }
         if (!AddPages(writer))
@@ -206,7 +216,7 @@ bool uspto::AddPages(pdfWriter& writer) {
     for (int i = 1; i <= count; ++i) {
         if (TestDestroy())
             return false;
-        PostStatus(wxString::Format("Downloading page %i of %i", i, count));
+        PostPage(wxString::Format("Downloading page %i of %i", i, count), i, count);
         while (!writer.AddPageFromServer(session, pages[i - 1]) && writer.m_ok) {
             if (TestDestroy())
                 return false;
@@ -222,8 +232,8 @@ bool uspto::AddPages(pdfWriter& writer) {
         if (TestDestroy())
             return false;
         if (!writer.m_ok) {
-            PostStatus(wxString::Format("%s Error Downloading page %d %s", writer.m_message, i,
-                                        writer.m_message));
+            PostStatus(JobPhase::Failed, wxString::Format("%s Error Downloading page %d %s",
+                                                          writer.m_message, i, writer.m_message));
             return false;
         }
         PostUsptoPage();
@@ -279,7 +289,7 @@ wxString uspto::LookupPublicationNumber(const wxString& text) {
     search.SetMaxBodyBytes(kMaxSearchAnswer);
     if (!search.m_ok) {
         // A session that could not be made will not be made by waiting either.
-        PostStatus(wxString::Format("Error %s", search.GetError()));
+        PostStatus(JobPhase::Failed, wxString::Format("Error %s", search.GetError()));
         return wxString();
     }
     while (!search.Connect(kSearch)) {
@@ -304,7 +314,8 @@ wxString uspto::LookupPublicationNumber(const wxString& text) {
         in.reset(search.Request(path));
     }
     if (!in->IsOk()) {
-        PostStatus("Error Opening TextInputStream when downloading publication number");
+        PostStatus(JobPhase::Failed,
+                   "Error Opening TextInputStream when downloading publication number");
         return wxString();
     }
     return ParseUsSearchAnswer(*in, [this] { return TestDestroy(); });

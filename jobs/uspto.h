@@ -10,6 +10,7 @@
 #include <vector>
 
 class pdfWriter;
+struct UsNumber;
 
 // How far a page-list request got.
 enum class PageListState : int {
@@ -52,6 +53,10 @@ public:
     // Into the current folder with the default connection.
     uspto(int id, const wxString& number) : uspto(id, JobInput(number)) {}
     ~uspto() override;
+
+    // The PDF's name for a typed number, empty when it has no US form.
+    static wxString PdfName(const wxString& number);
+    static wxString PdfName(const UsNumber& recognised);
 
     // One attempt at the page list of docid: true when an answer was read to its end.
     bool FetchPageList(const wxString& docid);

@@ -121,11 +121,14 @@ unsigned ReadMaxThreads(wxConfigBase& config) {
     long value = 3;
     if (config.HasEntry("max_threads"))
         config.Read("max_threads", &value, 3);
-    // Clamped as the Setup command clamps it: a negative value would become billions.
+    return ClampMaxThreads(value);
+}
+
+unsigned ClampMaxThreads(long value) {
     if (value < 1)
-        value = 1;
-    if (value > 511)
-        value = 511;
+        return 1;
+    if (value > long(kMaxThreadsLimit))
+        return kMaxThreadsLimit;
     return static_cast<unsigned>(value);
 }
 

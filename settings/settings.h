@@ -53,8 +53,12 @@ struct WindowPlacement {
 // the legacy proxyEnable/proxyType keys.
 WindowPlacement LoadStartupSettings(wxConfigBase& config);
 
-// Reads max_threads (3 when missing), clamped to 1...511: a stored 0 would keep every job
-// waiting forever.
+// The most jobs at once (max_threads, quorvane-get -j).
+constexpr unsigned kMaxThreadsLimit = 511;
+// value within 1...kMaxThreadsLimit: 0 would keep every job waiting forever, a negative
+// value would become billions.
+unsigned ClampMaxThreads(long value);
+// Reads max_threads (3 when missing), clamped.
 unsigned ReadMaxThreads(wxConfigBase& config);
 
 // True when an automatic update check is due: lastCheck missing (it is written now) or
