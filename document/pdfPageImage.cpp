@@ -427,6 +427,11 @@ CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxS
     if (!IntParam(dict, "/Width", 1, kMaxImageSide, width) ||
         !IntParam(dict, "/Height", 1, kMaxImageSide, height) || width == 0 || height == 0)
         return Refuse(CcittExtraction::Unsuitable, "Page PDF image has no usable size", out, error);
+    if (!PageImageSizeAllowed(uint64_t(width), uint64_t(height)))
+        return Refuse(
+            CcittExtraction::Unsuitable,
+            wxString::Format("Page PDF image too large (%lld x %lld pixels)", width, height), out,
+            error);
     CcittImage found;
     if (!IntParam(parms, "/K", -1000000, 1000000, k) ||
         !IntParam(parms, "/Columns", 1, kMaxImageSide, columns) ||

@@ -9,6 +9,15 @@
 #include <cstdint>
 #include <string>
 
+// The largest page image taken on any route: 65,535 pixels a side and 2^30 pixels in all.
+// Real patent pages have a few thousand pixels a side; larger sizes pass PDF's integer limits
+// or make viewers hang.
+constexpr uint64_t kMaxPageSide = 65535;
+constexpr uint64_t kMaxPagePixels = uint64_t(1) << 30;
+inline bool PageImageSizeAllowed(uint64_t width, uint64_t height) {
+    return width <= kMaxPageSide && height <= kMaxPageSide && width * height <= kMaxPagePixels;
+}
+
 struct CcittImage {
     std::string data;              // the stream's bytes as stored: still CCITT coded
     int k = 0;                     // /K: < 0 Group 4, 0 Group 3 1-D, > 0 Group 3 2-D

@@ -4,7 +4,6 @@
 #include "tiffReader.h"
 
 #include <wx/filename.h>
-#include <wx/log.h>
 
 #include <algorithm>
 #include <atomic>
@@ -101,6 +100,13 @@ protected:
 
     wxFileOffset OnSysTell() const override { return m_pos; }
 
+public:
+    // The system's reason for the last refused write, 0 when none was refused.
+    int LastErrno() const { return m_errno; }
+
+private:
+    int m_errno = 0;
+
 private:
     static const size_t kDirect = 8192;
     static const wxFileOffset kWriteBackStep = 4 << 20;
@@ -111,6 +117,7 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
+                m_errno = n < 0 ? errno : ENOSPC;
                 m_lasterror = wxSTREAM_WRITE_ERROR;
                 return false;
             }
@@ -281,6 +288,11 @@ bool CheckTiff(tiffReader& tiff, wxString& reason, bool& final) {
         reason = "Image width or height is 0!";
         return false;
     }
+    if (!PageImageSizeAllowed(tiff.m_width, tiff.m_height)) {
+        reason = wxString::Format("Image too large (%u x %u pixels)!", unsigned(tiff.m_width),
+                                  unsigned(tiff.m_height));
+        return false;
+    }
     // Each strip is coded on its own, so several strips cannot be joined into one stream.
     if (tiff.m_stripOffsets.empty() || tiff.m_stripByteCounts.empty() ||
         tiff.m_stripByteCounts[0] == 0) {
@@ -447,8 +459,14 @@ bool pdfWriter::Check(const wxString& message) {
     if (m_file->Push())
         return true;
     m_ok = false;
-    m_message = message;
+    m_message = WriteFailure(message);
     return false;
+}
+
+// A write refused for want of space says so: the user can free some and try again.
+wxString pdfWriter::WriteFailure(const wxString& message) const {
+    const int err = m_file ? m_file->LastErrno() : 0;
+    return err == ENOSPC || err == EDQUOT ? message + " (Disk Full)" : message;
 }
 
 void pdfWriter::BeginObject() {
@@ -458,7 +476,7 @@ void pdfWriter::BeginObject() {
 // A page whose writing failed before its end is cut off again, so that the same page
 // can be offered once more and the file stays consistent.
 bool pdfWriter::FailPage(const wxString& message, size_t pageStart, wxFileOffset filePos) {
-    m_message = message;
+    m_message = WriteFailure(message);
     m_offsets.resize(pageStart);
     if (!m_file->CutBack(filePos))
         m_ok = false;
@@ -472,9 +490,8 @@ bool pdfWriter::AddPage(wxInputStream& in) {
     tiffReader tiff(in);
     bool final = false;
     if (!CheckTiff(tiff, m_message, final)) {
-        // The reader's own failures and a strip past the end are logged, as they always were.
-        if (!tiff.m_ok)
-            wxLogError("%s", "Error?" + m_message);
+        // The reason reaches the user through the job's status only: a log message from a
+        // worker thread would open a box on the window for every attempt.
         if (final)
             m_ok = false;
         return false;
@@ -511,7 +528,8 @@ bool pdfWriter::AddPage(wxInputStream& in) {
 bool pdfWriter::AddCcittPage(const CcittImage& image) {
     if (!m_ok || !m_file)
         return false;
-    if (image.columns == 0 || image.rows == 0 || image.data.empty() || image.rotate % 90 != 0) {
+    if (image.columns == 0 || image.rows == 0 || image.data.empty() || image.rotate % 90 != 0 ||
+        !PageImageSizeAllowed(image.columns, image.rows)) {
         m_message = "Page image unusable!";
         m_ok = false;
         return false;
@@ -570,7 +588,6 @@ bool pdfWriter::AddPdfPage(wxInputStream& in) {
     const CcittExtraction result = ExtractCcittImage(pdf, image, error);
     if (result != CcittExtraction::Ok) {
         m_message = error;
-        wxLogError("%s", "Error?" + m_message);
         if (result == CcittExtraction::Unsuitable)
             m_ok = false;
         return false;

@@ -79,7 +79,8 @@ public:
 private:
     void Text(const wxString& text);     // writes text with every "\n" as CR LF
     bool Check(const wxString& message); // flushes; on a failed write sets m_message
-    void BeginObject();                  // records the offset of the next object
+    wxString WriteFailure(const wxString& message) const;
+    void BeginObject(); // records the offset of the next object
     bool FailPage(const wxString& message, size_t pageStart, wxFileOffset filePos);
     bool Finish();
     void Begin(const wxString& path, int pageCount, const PdfDocumentInfo* info);

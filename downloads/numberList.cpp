@@ -32,24 +32,63 @@ wxString lineText(const std::string& line) {
     return text;
 }
 
-// The first field of a CSV line: quoted (with "" for a quote) or up to the first comma.
-std::string firstCsvField(const std::string& line) {
-    if (line.empty() || line[0] != '"') {
-        const size_t comma = line.find(',');
-        return trimmed(comma == std::string::npos ? line : line.substr(0, comma));
-    }
-    std::string field;
-    for (size_t i = 1; i < line.size(); ++i) {
-        if (line[i] != '"') {
-            field += line[i];
-        } else if (i + 1 < line.size() && line[i + 1] == '"') {
-            field += '"';
+// The first field of the CSV record at pos, moving pos past the record's line break. As
+// RFC 4180 has it, a field in double quotes may hold commas, line breaks and "" for a quote,
+// in any field: a record ends only at a line break outside quotes. Text after a closing
+// quote stays part of the field rather than being lost.
+std::string firstCsvField(const std::string& bytes, size_t& pos) {
+    std::string first;
+    for (bool firstField = true;; firstField = false) {
+        std::string value;
+        size_t i = pos;
+        while (i < bytes.size() && isBlank(bytes[i]))
             ++i;
-        } else {
-            break; // closing quote; the rest of the line belongs to other fields
+        if (i < bytes.size() && bytes[i] == '"') {
+            pos = i + 1;
+            bool closed = false;
+            while (pos < bytes.size() && !closed) {
+                const char c = bytes[pos++];
+                if (c != '"')
+                    value += c;
+                else if (pos < bytes.size() && bytes[pos] == '"')
+                    value += bytes[pos++];
+                else
+                    closed = true;
+            }
+            // A quote never closed would swallow the rest of the file: it ends with its line.
+            const size_t lineEnd = bytes.find_first_of("\r\n", i);
+            if (!closed && lineEnd != std::string::npos) {
+                pos = lineEnd;
+                value = bytes.substr(i + 1, lineEnd - i - 1);
+            }
         }
+        while (pos < bytes.size() && bytes[pos] != ',' && bytes[pos] != '\r' && bytes[pos] != '\n')
+            value += bytes[pos++];
+        if (firstField)
+            first = trimmed(value);
+        if (pos < bytes.size() && bytes[pos] == ',') {
+            ++pos;
+            continue;
+        }
+        break;
     }
-    return trimmed(field);
+    if (pos < bytes.size() && bytes[pos] == '\r')
+        ++pos;
+    if (pos < bytes.size() && bytes[pos] == '\n')
+        ++pos;
+    return first;
+}
+
+// The line at pos, trimmed, moving pos past its line break (LF, CR LF or CR).
+std::string nextLine(const std::string& bytes, size_t& pos) {
+    size_t end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string::npos)
+        end = bytes.size();
+    std::string line = trimmed(bytes.substr(pos, end - pos));
+    pos = end + 1;
+    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
+        pos = end + 2;
+    return line;
 }
 
 } // namespace
@@ -90,16 +129,17 @@ std::vector<wxString> NumbersOfList(const std::string& bytes, ListFormat format)
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
         pos = 3;
     while (pos < bytes.size()) {
-        size_t end = bytes.find_first_of("\r\n", pos);
-        if (end == std::string::npos)
-            end = bytes.size();
-        const std::string line = trimmed(bytes.substr(pos, end - pos));
-        pos = end + 1;
-        if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
-            pos = end + 2;
+        // Blank lines and comments are skipped before a CSV record is read, so a quote in a
+        // comment cannot swallow the lines after it.
+        size_t lineStart = pos;
+        const std::string line = nextLine(bytes, pos);
         if (line.empty() || line[0] == '#')
             continue;
-        const std::string number = format == ListFormat::Csv ? firstCsvField(line) : line;
+        std::string number = line;
+        if (format == ListFormat::Csv) {
+            pos = lineStart;
+            number = firstCsvField(bytes, pos);
+        }
         if (!number.empty())
             numbers.push_back(lineText(number));
     }

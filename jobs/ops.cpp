@@ -200,6 +200,9 @@ ops::Outcome ops::Token(std::string& token) {
 ops::Outcome ops::Call(OpsService service, const wxString& path, const char* accept,
                        httpAnswer& answer) {
     bool renewed = false;
+    // A black light that asks for no wait at all would make us ask again at once without
+    // end: at least a second, doubling while the light stays black.
+    long long leastBlackWaitMs = 1000;
     for (;;) {
         if (!WaitTurn(service))
             return Outcome::Cancelled;
@@ -244,8 +247,10 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
                 return Outcome::Final;
             }
             if (Contains(reason, "ThrottlingControlQuota")) {
-                pacer.Suspend(service, std::chrono::milliseconds(
-                                           ParseRetryAfterMs(answer.Header("Retry-After"))));
+                const long long asked = ParseRetryAfterMs(answer.Header("Retry-After"));
+                pacer.Suspend(service,
+                              std::chrono::milliseconds(std::max(asked, leastBlackWaitMs)));
+                leastBlackWaitMs = std::min(leastBlackWaitMs * 2, 60000LL);
                 continue;
             }
             if (Contains(reason, "QuotaPer")) { // hourly, and the anonymous ones
@@ -305,14 +310,17 @@ ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, b
     Outcome o = Call(OpsService::Images, wxString::Format("%s.tiff?Range=%i", doc.link, page),
                      "application/tiff", answer);
     m_pageMissing = answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound";
+    m_pageDamaged = false;
     if (o != Outcome::Answer || answer.status != 200)
         return o;
     // The bytes decide what the page is, not the Content-Type.
     if (TiffKeptUnchanged(answer.body)) {
         wxMemoryInputStream in(answer.body.data(), answer.body.size());
         added = writer.AddPage(in);
-        if (!added)
+        if (!added) {
             m_lastError = writer.m_message;
+            m_pageDamaged = true;
+        }
         return Outcome::Answer;
     }
     o = Call(OpsService::Images, wxString::Format("%s.pdf?Range=%i", doc.link, page),
@@ -321,8 +329,10 @@ ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, b
         return o;
     wxMemoryInputStream in(answer.body.data(), answer.body.size());
     added = writer.AddPdfPage(in);
-    if (!added)
+    if (!added) {
         m_lastError = writer.m_message;
+        m_pageDamaged = true;
+    }
     return Outcome::Answer;
 }
 
@@ -331,6 +341,7 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
     m_pageCount = count;
     for (int i = 1; i <= count; ++i) {
         m_page = i;
+        int damaged = 0; // answers in a row that came whole but could not be read
         for (;;) {
             if (TestDestroy())
                 return false;
@@ -350,6 +361,13 @@ bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
                 PostStatus(JobPhase::Failed,
                            wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
                                             writer.m_message));
+                return false;
+            }
+            damaged = m_pageDamaged ? damaged + 1 : 0;
+            if (damaged >= kMaxDamagedAnswers) {
+                // The service keeps sending the same unreadable page: waiting will not mend it.
+                PostStatus(JobPhase::Failed,
+                           wxString::Format("Error Page %i Damaged: %s", i, m_lastError));
                 return false;
             }
             if (TestDestroy())

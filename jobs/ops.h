@@ -42,6 +42,8 @@ public:
     // page 30 to 300 kB, a token answer under 1 kB).
     static constexpr size_t kMaxInquiryAnswer = kMaxOpsInquiryBytes;
     static constexpr size_t kMaxPageAnswer = size_t(16) << 20;
+    // A page the service sends damaged this many times in a row ends the document.
+    static constexpr int kMaxDamagedAnswers = 3;
     static constexpr size_t kMaxTokenAnswer = size_t(64) << 10;
 
 protected:
@@ -81,5 +83,6 @@ private:
     int m_pageCount = 0;        // pages of the publication taken
     wxString m_lastError;       // of the last failed request, for the countdown text
     bool m_pageMissing = false; // the last page asked for is not there (404)
+    bool m_pageDamaged = false; // the last page came whole but could not be read
     wxString m_activity;        // what the row showed before a wait, shown again after it
 };

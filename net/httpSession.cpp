@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -377,6 +379,10 @@ std::string httpAnswer::Header(const std::string& name) const {
 
 namespace {
 
+bool fileReadable(const std::string& path) {
+    return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+}
+
 // Adds the certificates of an extra bundle to those OpenSSL trusts already: a network that
 // inspects TLS has its own CA, which the system's store does not hold.
 CURLcode addExtraCertificates(CURL*, void* sslContext, void* user) {
@@ -402,6 +408,11 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     if (!m_extraCaRead) {
         // As the curl tool does: CURL_CA_BUNDLE first, then OpenSSL's own SSL_CERT_FILE.
         m_extraCaRead = true;
+        if (m_systemCa.empty()) {
+            const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+            if (info && info->cainfo)
+                m_systemCa = info->cainfo;
+        }
         for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
             const char* value = std::getenv(name);
             if (value && *value) {
@@ -439,10 +450,25 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION,
-                     m_extraCa.empty() ? static_cast<curl_ssl_ctx_callback>(nullptr)
-                                       : addExtraCertificates);
-    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_DATA, &m_extraCa);
+    if (!m_systemCa.empty() && !fileReadable(m_systemCa)) {
+        // Without the system's store (no ca-certificates installed) libcurl fails before the
+        // extra bundle is looked at: the extra bundle alone is trusted then.
+        if (m_extraCa.empty()) {
+            curl_slist_free_all(list);
+            m_error = "Secure Connection Failed (no trusted certificates found: install the "
+                      "ca-certificates package)";
+            return false;
+        }
+        curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_extraCa.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    } else {
+        if (!m_systemCa.empty())
+            curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_systemCa.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION,
+                         m_extraCa.empty() ? static_cast<curl_ssl_ctx_callback>(nullptr)
+                                           : addExtraCertificates);
+        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_DATA, &m_extraCa);
+    }
     // The tunnel's own answer ("200 Connection established") is not the service's.
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     if (body.empty()) {

@@ -58,6 +58,9 @@ public:
     // Appends one line to the extra header block (always true).
     bool AddHeader(const wxString& line);
     wxString GetError() const { return m_error; }
+    // The system's certificate store that HTTPS trusts (libcurl's built-in bundle unless
+    // changed); where it is missing, only the extra bundle is trusted.
+    void SetSystemCaBundle(const std::string& path) { m_systemCa = path; }
 
     // Asked about once a second while a request is in flight; when it answers true the
     // request fails at once. Used to cancel jobs and to close the program promptly.
@@ -97,6 +100,7 @@ private:
     size_t m_maxBody;
     std::string m_extraCa; // extra CA bundle of the environment, read at the first Exchange
     bool m_extraCaRead = false;
+    std::string m_systemCa; // the system's bundle, libcurl's default until set
     std::function<bool()> m_shouldStop;
     curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
     wxString m_headerListFor; // the m_headers text that m_headerList was built from

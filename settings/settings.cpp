@@ -54,13 +54,18 @@ SettingsPtr OpenSettings() {
     SettingsPtr config(new wxFileConfig("Quorvane", wxEmptyString, file.GetFullPath(),
                                         wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
     config->SetUmask(0077);
+    // Stored values come back byte for byte: the scrambled secrets hold '$', '%' and '\\',
+    // which expansion would replace or eat.
+    config->SetExpandEnvVars(false);
     return config;
 }
 
 void ScrambleProxyPass(wxString& pass) {
     for (size_t i = 0; i < pass.length(); ++i) {
         unsigned c = static_cast<unsigned>(pass[i].GetValue());
-        if (c != 0)
+        // The key's own character would become a zero, which ends the stored text: it is
+        // kept as it is, and so (the same both ways) read back as itself.
+        if (c != 0 && c != kScrambleKey)
             pass[i] = wxUniChar(c ^ kScrambleKey);
     }
 }

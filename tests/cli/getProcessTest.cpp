@@ -2,6 +2,7 @@
 // services as its proxy, a settings folder and a download folder of its own.
 #include "fakeService.h"
 #include "fixtures.h"
+#include "settings.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -245,6 +246,25 @@ TEST_F(GetProcessTest, EpoPagesInJsonAndOneDocumentWrittenTwoWaysIsFetchedOnce) 
     for (const qvfake::RecordedRequest& req : m_fake.requests())
         pageRequests += req.path.find(".tiff?Range=") != std::string::npos;
     EXPECT_EQ(pageRequests, 3u);
+}
+
+// The key as the window stores it reaches the EPO unchanged, although its scrambled form
+// holds '\\', '$' and '%'.
+TEST_F(GetProcessTest, TheKeyStoredByTheWindowReachesTheEpoUnchanged) {
+    qvfake::OpsFake& ops = m_fake.enableOps();
+    ASSERT_TRUE(ops.ok());
+    ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1", {qvfake::opsPage(1)}, {}));
+    const std::string secret = "7aK3b3BDREc5d2e7a3BDRE5b7";
+    ops.setKeys({{"storedKey", secret}});
+    setenv("XDG_CONFIG_HOME", m_dir.file("config").c_str(), 1);
+    OpsKey = OpsKeyRecord{"storedKey", wxString::FromUTF8(secret)};
+    { SaveClosingSettings(*OpenSettings(), ClosingState()); }
+    OpsKey = OpsKeyRecord();
+    unsetenv("XDG_CONFIG_HOME");
+    m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath()};
+    const Run r = run({"--quiet", "-o", out(), "EP1000000"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(qvtest::fileExists(out() + "/EP1000000.pdf")) << r.out;
 }
 
 TEST_F(GetProcessTest, MixedListGivesOneOutcomePerNumberTheRightFilesAndExitOne) {

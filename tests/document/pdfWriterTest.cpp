@@ -237,9 +237,8 @@ TEST(PdfWriter, UnreadablePageCanBeOfferedAgainWithoutGapsInTheNumbering) {
         EXPECT_TRUE(w.m_ok);
         for (size_t i = 1; i < 5; ++i)
             ASSERT_TRUE(addPage(w, pages[i])) << i;
-        ASSERT_EQ(log.errors.size(), 3u);
-        EXPECT_EQ(log.errors[0], "Error?Not a tiff image? 116");
-        EXPECT_EQ(log.errors[1], "Error? strip outside image data!");
+        // The reasons go back to the job only: a worker's log message would open a box.
+        EXPECT_TRUE(log.errors.empty());
     }
     Pdf pdf;
     ASSERT_TRUE(pdfcheck::ReadPdf(path, 5, pdf)); // also checks Im1..Im5 in order
@@ -531,6 +530,7 @@ TEST(PdfWriter, FullDiskLeavesNothingBehind) {
             failed = !addPage(w, page);
         EXPECT_TRUE(failed);
         EXPECT_EQ(w.m_message.rfind("Writing PDF Page", 0), 0u) << w.m_message;
+        EXPECT_NE(w.m_message.find("(Disk Full)"), wxString::npos) << w.m_message;
     }
     EXPECT_TRUE(listDir(mnt).empty());
 }

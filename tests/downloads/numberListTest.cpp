@@ -66,6 +66,11 @@ TEST(NumberList, ListFileRules) {
         {"\"5123456\n7654321", ListFormat::Csv,
          "5123456|7654321"}, // unclosed quote ends with its line
         {"5,123,456", ListFormat::Csv, "5"},
+        // Quoted fields may hold line breaks, in any column: the record goes on past them.
+        {"EP1000002,\"cited;\nsee also\n7,654,321\"\n5123456,x", ListFormat::Csv,
+         "EP1000002|5123456"},
+        {"\"a\r\nb\",x\r\n# \"comment\n\"5,123,456\"\"x\",y", ListFormat::Csv,
+         "a\r\nb|5,123,456\"x"},
         // Bytes that are not UTF-8 are read one for one.
         {"D\xE9\n", ListFormat::Lines, "D\xC3\xA9"},
     };

@@ -295,13 +295,22 @@ Case Final(const std::string& name, Place place, Fault fault, const std::string&
 // Page 2 is a directory built to make a reader work without end: refused at once, for good.
 const char* const kTwice = " tag 273 appears twice in the image directory!";
 
-Case HostilePage(const std::string& name, Place place, const std::string& status) {
+Case HostilePage(const std::string& name, Place place, const std::string& status,
+                 const std::string& page = qvfix::repeatedStripTableTiff()) {
     Case c;
     c.name = name;
     c.place = place;
-    c.inject = [place](FaultMatrix& t) { t.ReplacePage2(place, qvfix::repeatedStripTableTiff()); };
+    c.inject = [place, page](FaultMatrix& t) { t.ReplacePage2(place, page); };
     c.endStatus = status;
     return c;
+}
+
+// A well-formed page larger than any viewer takes (PDF integers end at 2^31).
+std::string HugeTiff(uint32_t width, uint32_t height) {
+    std::string tiff = qvfix::makeTiff();
+    qvfix::setTagValue(tiff, 256, width);
+    qvfix::setTagValue(tiff, 257, height);
+    return tiff;
 }
 
 // The proxy refuses connections from the start, and is started once the job counts down.
@@ -355,6 +364,7 @@ std::vector<Case> Cases() {
     const std::string noImage = " seeking to number of entries of image!";
     const std::string pastTheEnd = " strip outside image data!";
     const std::string noPagePdf = "Page PDF cannot be read: no PDF header";
+    const std::string kHuge = "Image too large (4294967295 x 4294967295 pixels)!";
     auto us2 = [](FaultMatrix& t) { return t.usPages[1]; };
     auto ep2 = [](FaultMatrix& t) { return t.espacenetPages[1]; };
     std::vector<Case> cases = {
@@ -436,6 +446,9 @@ std::vector<Case> Cases() {
                     std::string(kTwice) + " Error Downloading page 2 " + kTwice),
         HostilePage("RepeatedStripTable_Retrieval", Place::Retrieval,
                     std::string("Error Downloading page 2 ") + kTwice),
+        // Sizes no real page has are refused for good on every route.
+        HostilePage("HugePage_Page", Place::Page, kHuge + " Error Downloading page 2 " + kHuge,
+                    HugeTiff(4294967295u, 4294967295u)),
         // The multipart answer without its image part.
         BrokenPage("NoImagePart_Retrieval", Place::Retrieval, ep2, Retrieval("bad tiff"), false),
 
@@ -472,6 +485,17 @@ std::vector<Case> Cases() {
         BrokenPage(
             "HtmlInsteadOfTiff_OpsPage", Place::OpsPage, [](FaultMatrix&) { return kHtml; },
             EpoPage(noPagePdf)),
+        HostilePage("HugePage_OpsPage", Place::OpsPage,
+                    "Error Page 2 Cannot Be Kept Unchanged: Image too large (16777216 x 3508 "
+                    "pixels)!",
+                    HugeTiff(16777216u, 3508u)),
+        // A page damaged every time ends the document after three answers, not never.
+        [&] {
+            Case c = HostilePage("DamagedEveryTime_OpsPage", Place::OpsPage,
+                                 "Error Page 2 Damaged: " + noPagePdf, kHtml);
+            c.countdown = EpoPage(noPagePdf);
+            return c;
+        }(),
     };
     return cases;
 }

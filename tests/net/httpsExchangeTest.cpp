@@ -97,6 +97,24 @@ TEST_F(HttpsTest, CertificateIsAlwaysVerified) {
     EXPECT_TRUE(Through("tls").empty());
 }
 
+// A machine without the system's store (no ca-certificates) still trusts the extra bundle,
+// and without either the error says what is missing.
+TEST_F(HttpsTest, WithoutTheSystemStoreTheExtraBundleAloneIsTrusted) {
+    setenv("https_proxy", fake.proxyUrl().c_str(), 1);
+    httpAnswer a;
+    httpSession bare(0, "", "", "", "");
+    bare.SetSystemCaBundle("/nonexistent/ca-certificates.crt");
+    EXPECT_FALSE(bare.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a));
+    EXPECT_NE(bare.GetError().find("ca-certificates package"), wxString::npos) << bare.GetError();
+
+    setenv("CURL_CA_BUNDLE", ops->caBundlePath().c_str(), 1);
+    httpSession s(0, "", "", "", "");
+    s.SetSystemCaBundle("/nonexistent/ca-certificates.crt");
+    ASSERT_TRUE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a))
+        << s.GetError();
+    EXPECT_EQ(a.status, 200);
+}
+
 TEST_F(HttpsTest, ExplicitProxyCarriesTheTunnelAndItsCredentials) {
     setenv("CURL_CA_BUNDLE", ops->caBundlePath().c_str(), 1);
     // The environment's proxy leads nowhere: only the session's own reaches the service.

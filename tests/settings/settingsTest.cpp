@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -191,6 +192,33 @@ TEST_F(SettingsTest, PasswordIsClearInMemoryAndScrambledOnDisk) {
         EXPECT_NE(c.GetValue(), 0u);
     ScrambleProxyPass(roundTrip);
     EXPECT_EQ(roundTrip, clear);
+}
+
+// Every character, scrambled or not, at the start, inside and at the end of a stored secret
+// reads back as it was: no environment expansion, no escapes eaten, no spaces trimmed.
+TEST_F(SettingsTest, EverySecretReadsBackByteForByte) {
+    setenv("QV_TEST_VAR", "expanded", 1);
+    std::vector<wxString> secrets = {"7aK3b3BDREc5d2e7", "a3BDRE5b7", "$QV_TEST_VAR", "%QV_TEST_VAR%"};
+    for (unsigned c = 1; c < 256; ++c)
+        secrets.push_back(wxString(wxUniChar(c)) + "k\\" + wxUniChar(c) + "$" + wxUniChar(c));
+    for (const wxString& secret : secrets) {
+        ConnectionSettings.proxyPass = secret;
+        OpsKey = OpsKeyRecord{"key", secret};
+        {
+            auto config = OpenSettings();
+            SaveClosingSettings(*config, ClosingState());
+        }
+        ConnectionSettings = ConnectionSettingsRecord();
+        OpsKey = OpsKeyRecord();
+        {
+            auto config = OpenSettings();
+            LoadStartupSettings(*config);
+        }
+        EXPECT_EQ(OpsKey.secret, secret) << unsigned(secret[0].GetValue());
+        EXPECT_EQ(ConnectionSettings.proxyPass, secret) << unsigned(secret[0].GetValue());
+    }
+    OpsKey = OpsKeyRecord();
+    unsetenv("QV_TEST_VAR");
 }
 
 TEST_F(SettingsTest, OpsKeyFromTheEnvironmentStandsInOnlyWhenBothAreSet) {
