@@ -3,7 +3,7 @@
 #include "MyFrame.h"
 
 #include "numberList.h"
-#include "ops.h"
+#include "opsPacer.h"
 #include "settings.h"
 
 #include <wx/log.h>
@@ -76,9 +76,8 @@ JobContext MyFrame::JobContextNow() {
     // The download folder is the working folder; the job keeps its absolute path, so a
     // later change of folder in Setup does not move a running download.
     context.folder = DownloadFolder();
-    const OpsKeyRecord key = OpsKeyInUse();
-    context.key = OpsCredentials{key.key, key.secret};
-    if (key.empty() && !toldAboutEpoKey) {
+    context.key = OpsKeyInUse();
+    if (context.key.empty() && !toldAboutEpoKey) {
         // The services the jobs are about to try are retired: say once what helps.
         toldAboutEpoKey = true;
         SetStatusText(kNoEpoKeyNotice, 0);

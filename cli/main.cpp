@@ -155,7 +155,7 @@ private:
         JobContext context;
         context.connection = m_settings.connection;
         context.folder = m_folder;
-        context.key = OpsCredentials{m_settings.opsKey.key, m_settings.opsKey.secret};
+        context.key = m_settings.opsKey;
         return context;
     }
     void OnStatus(wxThreadEvent& event) {

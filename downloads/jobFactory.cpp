@@ -8,7 +8,7 @@
 #include <wx/filename.h>
 
 int RouteJob(int classified, const JobContext& context) {
-    if (!context.key.key.empty() && !context.key.secret.empty())
+    if (!context.key.empty())
         return kOpsJob;
     return classified;
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "connectionSettings.h"
-#include "opsToken.h"
+#include "opsCredentials.h"
 #include "ziv2ize.h"
 
 #include <wx/string.h>

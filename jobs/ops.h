@@ -13,22 +13,6 @@
 class pdfWriter;
 struct httpAnswer;
 
-namespace opshost {
-// Where the service lives; tests and the sample service reach the same name through a proxy.
-constexpr const char* kBase = "https://ops.epo.org/3.2/";
-constexpr const char* kTokenPath = "auth/accesstoken";
-constexpr const char* kRestPath = "rest-services/";
-} // namespace opshost
-
-// The bytes of the week's quota the service reported last (any job, any key), -1 before any
-// answer: what the program shows as "EPO: 1.2 GB of 4 GB this week".
-long long OpsWeekQuotaUsedBytes();
-// The free tier's weekly allowance, for that display.
-constexpr long long kOpsWeekQuotaBytes = 4LL * 1000 * 1000 * 1000;
-
-// Asks the token endpoint through session for key: what Setup's key check and the jobs use.
-OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key);
-
 class ops : public ziv2ize {
 public:
     ops(int id, const JobInput& input, const OpsCredentials& key);
@@ -39,12 +23,11 @@ public:
     static wxString PdfName(const OpsNumber& mapped);
 
     // Ceilings of the answers: far above the largest real one (an inquiry is a few kB, a
-    // page 30 to 300 kB, a token answer under 1 kB).
+    // page 30 to 300 kB).
     static constexpr size_t kMaxInquiryAnswer = kMaxOpsInquiryBytes;
     static constexpr size_t kMaxPageAnswer = size_t(16) << 20;
     // A page the service sends damaged this many times in a row ends the document.
     static constexpr int kMaxDamagedAnswers = 3;
-    static constexpr size_t kMaxTokenAnswer = size_t(64) << 10;
 
 protected:
     ExitCode Entry() override;

@@ -43,7 +43,6 @@ public:
 protected:
     ExitCode Entry() override;
 
-    httpSession opsSession;
     wxString system;
     wxString docId;
     unsigned long pageCount;

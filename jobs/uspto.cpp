@@ -143,7 +143,7 @@ wxString uspto::PdfName(const wxString& number) {
 }
 
 uspto::uspto(int id_, const JobInput& input)
-    : ziv2ize(id_, input), numPages(0), listState(PageListState::CountFound) {}
+    : ziv2ize(id_, input), listState(PageListState::CountFound) {}
 
 uspto::~uspto() {}
 
@@ -175,16 +175,14 @@ wxThread::ExitCode uspto::Entry() {
     if (TestDestroy())
         return 0;
 
-    while (!FetchPageList(docid)) {
-        if (TestDestroy())
-            return 0;
-        const bool waited = Countdown([this](int n) {
+    const bool listed = RetryWithCountdown(
+        [&] { return FetchPageList(docid); },
+        [this](int n) {
             return wxString::Format("%s Error Downloading Tiff List Reconnecting in %i", lastError,
                                     n);
         });
-        if (!waited)
-            return 0;
-    }
+    if (!listed)
+        return 0;
     if (listState == PageListState::NoCount) {
         PostStatus(JobPhase::Failed, "Error Downloading Check Proxy");
         return 0;
@@ -217,18 +215,16 @@ bool uspto::AddPages(pdfWriter& writer) {
         if (TestDestroy())
             return false;
         PostPage(wxString::Format("Downloading page %i of %i", i, count), i, count);
-        while (!writer.AddPageFromServer(session, pages[i - 1]) && writer.m_ok) {
-            if (TestDestroy())
-                return false;
-            const bool waited = Countdown(
-                [&writer](int n) {
-                    return wxString::Format("%s Error Downloading Page Reconencting in %is",
-                                            writer.m_message, n);
-                },
-                false);
-            if (!waited)
-                return false;
-        }
+        // A page that can never be added ends the tries; it is said below.
+        const bool tried = RetryWithCountdown(
+            [&] { return writer.AddPageFromServer(session, pages[i - 1]) || !writer.m_ok; },
+            [&writer](int n) {
+                return wxString::Format("%s Error Downloading Page Reconencting in %is",
+                                        writer.m_message, n);
+            },
+            false);
+        if (!tried)
+            return false;
         if (TestDestroy())
             return false;
         if (!writer.m_ok) {
@@ -243,13 +239,11 @@ bool uspto::AddPages(pdfWriter& writer) {
 
 bool uspto::FetchPageList(const wxString& docid) {
     listState = PageListState::CountFound;
-    numPages = 0;
     const UsLocation location = UsPageListLocation(docid);
-    host = location.host;
 
     if (TestDestroy())
         return false;
-    if (!session.Connect(host)) {
+    if (!session.Connect(location.host)) {
         listState = PageListState::NoAnswer;
         lastError = "Connection Error" + session.GetError();
         return false;
@@ -274,7 +268,6 @@ bool uspto::FetchPageList(const wxString& docid) {
     if (!ParseUsPageList(*in, list, [this] { return TestDestroy(); }))
         return false;
     listState = list.listState;
-    numPages = list.numPages;
     pages = std::move(list.pages);
     return true;
 }
@@ -292,27 +285,25 @@ wxString uspto::LookupPublicationNumber(const wxString& text) {
         PostStatus(JobPhase::Failed, wxString::Format("Error %s", search.GetError()));
         return wxString();
     }
-    while (!search.Connect(kSearch)) {
-        if (TestDestroy())
-            return wxString();
-        const bool waited = Countdown([&search](int n) {
+    const bool connected = RetryWithCountdown(
+        [&] { return search.Connect(kSearch); },
+        [&search](int n) {
             return wxString::Format("Error %s Reconnecting in %is", search.GetError(), n);
         });
-        if (!waited)
-            return wxString();
-    }
+    if (!connected)
+        return wxString();
 
-    std::unique_ptr<wxInputStream> in(search.Request(path));
-    while (!in) {
-        if (TestDestroy())
-            return wxString();
-        const bool waited = Countdown([](int n) {
+    std::unique_ptr<wxInputStream> in;
+    const bool answered = RetryWithCountdown(
+        [&] {
+            in = search.Request(path);
+            return in != nullptr;
+        },
+        [](int n) {
             return wxString::Format("Error downloading publication number reconencting in %is", n);
         });
-        if (!waited)
-            return wxString();
-        in.reset(search.Request(path));
-    }
+    if (!answered)
+        return wxString();
     if (!in->IsOk()) {
         PostStatus(JobPhase::Failed,
                    "Error Opening TextInputStream when downloading publication number");

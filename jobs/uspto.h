@@ -66,10 +66,8 @@ public:
 protected:
     ExitCode Entry() override;
 
-    long numPages;
     PageListState listState;
     std::vector<wxString> pages;
-    wxString host;
     wxString lastError;
 
 private:

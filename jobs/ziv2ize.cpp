@@ -134,9 +134,9 @@ void ziv2ize::OnExit() {
     Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath()));
 }
 
-bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst) {
+bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst, int stepScale) {
     // The pause is cut into slices so that a cancelled job leaves well within a second.
-    const int step = g_stepMs;
+    const int step = g_stepMs * stepScale;
     const int slice = step < 20 ? step : 20;
     for (int n = 10; n >= 1; --n) {
         if (statusFirst)
@@ -152,6 +152,23 @@ bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFir
         }
     }
     return true;
+}
+
+bool ziv2ize::RetryWithCountdown(const std::function<Attempt()>& attempt,
+                                 const std::function<wxString(int)>& fill, bool statusFirst) {
+    for (;;) {
+        const Attempt result = attempt();
+        if (result != Attempt::Again)
+            return result == Attempt::Done;
+        if (TestDestroy() || !Countdown(fill, statusFirst))
+            return false;
+    }
+}
+
+bool ziv2ize::RetryWithCountdown(const std::function<bool()>& attempt,
+                                 const std::function<wxString(int)>& fill, bool statusFirst) {
+    return RetryWithCountdown([&attempt] { return attempt() ? Attempt::Done : Attempt::Again; },
+                              fill, statusFirst);
 }
 
 bool ziv2ize::PreviouslyDownloaded(const wxString& name) {

@@ -89,10 +89,24 @@ protected:
     // The publication a job took (the EPO job), for its reports.
     void SetPublication(const wxString& shown);
 
-    // Counts down 10..1, posting fill(n) for the seconds left, with one cancellation test
-    // per step; statusFirst chooses whether the status goes before or after that test.
-    // The pause itself also gives way to a cancellation at once. False when cancelled.
-    bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true);
+    // Counts down 10..1, posting fill(n) for the steps left, with one cancellation test per
+    // step; statusFirst chooses whether the status goes before or after that test. A step
+    // lasts stepScale countdown steps (a second each; 60 counts minutes). The pause itself
+    // also gives way to a cancellation at once. False when cancelled.
+    bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true,
+                   int stepScale = 1);
+
+    // What one attempt of a step that is tried again came to: done, worth another attempt,
+    // or the job ends (the attempt posted why).
+    enum class Attempt { Done, Again, Stop };
+    // The one retry rule of every job: runs attempt until it is Done (true) or Stop (false);
+    // after each Again, unless the job was cancelled, counts down as Countdown does and tries
+    // again. False when cancelled.
+    bool RetryWithCountdown(const std::function<Attempt()>& attempt,
+                            const std::function<wxString(int)>& fill, bool statusFirst = true);
+    // The same for a step that only succeeds or fails.
+    bool RetryWithCountdown(const std::function<bool()>& attempt,
+                            const std::function<wxString(int)>& fill, bool statusFirst = true);
 
     // Sets output to name in the download folder. When that file exists already, posts
     // "Previously Downloaded!" and the PDF path and returns true: the job is done. A folder

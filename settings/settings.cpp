@@ -105,7 +105,7 @@ WindowPlacement LoadStartupSettings(wxConfigBase& config) {
         if (enabled) {
             wxString type;
             if (config.Read("proxyType", &type) && type == "HTTP")
-                cs.connectionType = 2;
+                cs.connectionType = int(ConnectionType::HttpProxy);
         }
         config.DeleteEntry("proxyType", false);
         config.DeleteEntry("proxyEnable", false);

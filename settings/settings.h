@@ -2,6 +2,7 @@
 #pragma once
 
 #include "connectionSettings.h"
+#include "opsCredentials.h"
 
 #include <wx/fileconf.h>
 #include <wx/string.h>
@@ -15,11 +16,7 @@ extern ConnectionSettingsRecord ConnectionSettings;
 // The user's key for the EPO's Open Patent Services, as the setup dialog edits it and the
 // store keeps it (the secret scrambled like the proxy password). GUI thread only; jobs get
 // their own copy when they are made.
-struct OpsKeyRecord {
-    wxString key;
-    wxString secret; // clear text in memory
-    bool empty() const { return key.empty() || secret.empty(); }
-};
+using OpsKeyRecord = OpsCredentials;
 extern OpsKeyRecord OpsKey;
 
 // The key downloads use: QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET when both are set (for
