@@ -1,7 +1,6 @@
 #include "MyFrame.h"
 
 #include "helpPage.h"
-#include "jobRecord.h"
 #include "settings.h"
 #include "tesselDrop.h"
 #include "ui.h"
@@ -89,7 +88,9 @@ wxEND_EVENT_TABLE()
     // clang-format on
 
     MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size)
-    : wxFrame(nullptr, wxID_ANY, title, pos, size, wxDEFAULT_FRAME_STYLE, "frame") {
+    : wxFrame(nullptr, wxID_ANY, title, pos, size, wxDEFAULT_FRAME_STYLE, "frame"),
+      queue([this] { return JobContextNow(); }, [this](JobRecord& r) { ShowReport(r); },
+            [](JobRecord&) {}) {
     {
         auto config = OpenSettings();
         // HTML views load pages by URL through this handler; one is enough for the process.
@@ -103,7 +104,7 @@ wxEND_EVENT_TABLE()
             wxLogNull quiet; // a folder that is gone leaves the working folder as it is
             wxSetWorkingDirectory(path);
         }
-        maxThreads = ReadMaxThreads(*config);
+        queue.SetLimit(ReadMaxThreads(*config));
     }
     DownloadFolder();
 
@@ -297,7 +298,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         ClosingState state;
         // Never an empty Path: a folder removed meanwhile leaves the last good one stored.
         state.path = DownloadFolder();
-        state.maxThreads = maxThreads;
+        state.maxThreads = queue.Limit();
         // The real path of the running program, not argv[0], which may be a bare name.
         state.exec = wxStandardPaths::Get().GetExecutablePath();
         state.width = size.GetWidth();
@@ -307,16 +308,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         SaveClosingSettings(*config, state);
     }
 
-    RequestStopOfAll();
-    for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row)) {
-        JobRecord* record = RecordOfRow(row);
-        if (record) {
-            FreeJobRecord(record);
-            listCtrl->SetItemPtrData(row, 0);
-        }
-    }
-    waitingJobs.clear();
-    runningJobs.clear();
+    queue.StopAll();
 
     StopUpdater();
     g_mainFrame.store(nullptr);
@@ -324,15 +316,9 @@ void MyFrame::OnClose(wxCloseEvent&) {
 }
 
 long MyFrame::FindRowOfJob(int id) const {
-    const long count = listCtrl->GetItemCount();
-    for (long row = 0; row < count; ++row) {
-        JobRecord* record = RecordOfRow(row);
-        if (record && record->id == id)
-            return row;
-    }
-    return -1;
+    return id < 0 ? -1 : listCtrl->FindItem(-1, static_cast<wxUIntPtr>(id));
 }
 
 JobRecord* MyFrame::RecordOfRow(long row) const {
-    return reinterpret_cast<JobRecord*>(listCtrl->GetItemData(row));
+    return queue.Find(static_cast<int>(listCtrl->GetItemData(row)));
 }

@@ -1,14 +1,16 @@
 // The main window: input box and Download button above the job list, menus, status bar.
 #pragma once
 
+#include "downloadQueue.h"
+
 #include <wx/event.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 
+#include <memory>
 #include <vector>
 
-struct JobRecord;
 class updater;
 class wxBoxSizer;
 
@@ -60,9 +62,6 @@ public:
     void ShowEpoWeekUse();
     bool toldAboutEpoKey = false;
 
-    // Starts waiting jobs while fewer than maxThreads run.
-    void DispatchWaitingJobs();
-
     // One row per number, in order, each as if typed alone; a number of unknown format gets
     // a row with kUnknownFormatStatus instead of a message box, so a list never stops.
     void AddNumbers(const std::vector<wxString>& numbers);
@@ -74,17 +73,16 @@ public:
     wxListView* listCtrl = nullptr;
     wxBoxSizer* topSizer = nullptr;
 
-    unsigned maxThreads = 3;
+    // The rows' jobs (its limit is the max_threads setting); every row's item data is the
+    // id of its record there.
+    DownloadQueue queue;
     updater* updaterThread = nullptr;
     bool manualUpdateCheck = false;
     int closing = 0;
 
-    std::vector<JobRecord*> waitingJobs;
-    std::vector<JobRecord*> runningJobs;
     std::vector<int> openWhenFinished;
     std::vector<int> printWhenFinished;
     int pagesDownloaded = 0;
-    int nextJobId = 0; // ids are never reused while the program runs
 
     // Row of the record whose job carries id, or -1.
     long FindRowOfJob(int id) const;
@@ -127,20 +125,19 @@ private:
     void BuildMenus();
     void BuildControls();
     void StartupSteps(); // the start-up steps that follow the controls
-    // Puts record (owned from now on) in a new row under text and starts or queues its job.
-    void AddRow(const wxString& text, JobRecord* record);
-    void StartJob(JobRecord& record);
-    void StopJob(JobRecord& record);
-    // Asks the jobs of the selected rows (all rows) to end, without waiting: the waits that
-    // follow then overlap.
+    // Puts record in the queue and in a new row under text; Dispatch starts it.
+    void AddRow(const wxString& text, std::unique_ptr<JobRecord> record);
+    // The settings a job started now gets.
+    JobContext JobContextNow();
+    // Shows a record's last report in its row.
+    void ShowReport(JobRecord& record);
+    // Asks the jobs of the selected rows to end, without waiting: the waits that follow
+    // then overlap.
     void RequestStopOfSelected();
-    void RequestStopOfAll();
     // The download folder: the working folder, or the last one known good when that is gone.
     wxString DownloadFolder();
     wxString lastGoodFolder;
     wxString inputKept; // the box's last text that fitted, put back when some was cut
-    void FreeJobRecord(JobRecord* record);
-    void Forget(JobRecord* record); // takes it out of the waiting and running queues
 
     wxDECLARE_EVENT_TABLE();
 };
@@ -155,9 +152,6 @@ extern const char* const kNoEpoKeyNotice;
 
 // The input box's tool tip, also shown after the unknown-format message.
 extern const char* const kInputToolTip;
-
-// Status of a row whose number has no known format (a piece of a list).
-extern const char* const kUnknownFormatStatus;
 
 // Said when text reached the input box in a way that may have cut it.
 extern const char* const kTooLongForTheBox;

@@ -9,9 +9,6 @@
 #include <wx/filedlg.h>
 #include <wx/log.h>
 
-// The text the jobs post for a number they cannot place, so both kinds of row read alike.
-const char* const kUnknownFormatStatus = "Unknown Patent/Application Format";
-
 const char* const kTooLongForTheBox =
     "This text is too long for the input box, so none of it was taken. Paste it with Ctrl+V "
     "or drop it on the list instead, or save it in a file and use File \u2192 Download "
@@ -89,7 +86,8 @@ void MyFrame::OnInputText(wxCommandEvent& event) {
 
 void MyFrame::AddNumbers(const std::vector<wxString>& numbers) {
     for (const wxString& number : numbers)
-        AddRow(number, new JobRecord(number));
+        AddRow(number, std::make_unique<JobRecord>(number));
+    queue.Dispatch();
 }
 
 bool MyFrame::LoadListFile(const wxString& path) {

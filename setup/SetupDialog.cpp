@@ -2,7 +2,7 @@
 
 #include "HtmlWindow.h"
 #include "httpSession.h"
-#include "ops.h"
+#include "opsToken.h"
 #include "remoteHosts.h"
 #include "settings.h"
 
@@ -222,7 +222,7 @@ wxWindow* SetupDialog::CreateNetworkPage(wxNotebook* notebook) {
                    0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
     pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
 
-    EnableProxyFields(ConnectionSettings.connectionType == 2);
+    EnableProxyFields(ConnectionSettings.Type() == ConnectionType::HttpProxy);
 
     page->SetSizer(pageSizer);
     pageSizer->SetSizeHints(page);
@@ -312,7 +312,8 @@ void SetupDialog::EnableProxyFields(bool enable) {
 }
 
 void SetupDialog::OnConnectionType(wxCommandEvent&) {
-    EnableProxyFields(m_connectionChoice->GetSelection() == 2);
+    EnableProxyFields(ConnectionTypeOf(m_connectionChoice->GetSelection()) ==
+                      ConnectionType::HttpProxy);
 }
 
 // Enter in any field accepts the dialog exactly like OK.
@@ -402,9 +403,9 @@ void SetupDialog::OnKeyChecked(wxThreadEvent& event) {
 
 // Tries the values on screen, accepted or not, against the maker's host; changes no setting.
 void SetupDialog::OnCheckNetwork(wxCommandEvent&) {
-    httpSession session(m_connectionChoice->GetSelection(), m_proxyServerText->GetValue(),
-                        m_proxyPortText->GetValue(), m_proxyUserText->GetValue(),
-                        m_proxyPassText->GetValue());
+    httpSession session(ConnectionTypeOf(m_connectionChoice->GetSelection()),
+                        m_proxyServerText->GetValue(), m_proxyPortText->GetValue(),
+                        m_proxyUserText->GetValue(), m_proxyPassText->GetValue());
     if (!session.m_ok) {
         wxLogError("Error %s", session.GetError());
         return;

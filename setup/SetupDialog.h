@@ -1,6 +1,7 @@
 // The options dialog: connection settings and the proxy test on one page, the download
 // folder on the second, the EPO key on the third. Edits live in the controls until the dialog is
-// accepted; the validators then copy them into ConnectionSettings.
+// accepted; the validators then copy them into ConnectionSettings and OpsKey, and the caller
+// takes the folder from GetDirectory().
 #pragma once
 
 #include <wx/dialog.h>

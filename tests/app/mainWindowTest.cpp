@@ -301,7 +301,7 @@ TEST(MainWindowClose, SecondCloseRequestDoesNothingAndSettingsAreWritten) {
     ConnectionSettings.proxyPass = "pw";
     MyFrame* frame = StartMainWindow();
     qvtest::pump(200);
-    frame->maxThreads = 4;
+    frame->queue.SetLimit(4);
     // Exit chosen twice before the first close has finished.
     wxCommandEvent exitCommand(wxEVT_MENU, ID_EXIT);
     frame->GetEventHandler()->AddPendingEvent(exitCommand);
