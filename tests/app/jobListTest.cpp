@@ -28,13 +28,7 @@
 namespace {
 
 std::vector<std::string> pagesOf(int count, unsigned seed = 1) {
-    std::vector<std::string> pages;
-    for (int i = 0; i < count; ++i) {
-        qvfix::FixtureOptions o;
-        o.seed = seed + static_cast<unsigned>(i);
-        pages.push_back(qvfix::makeTiff(o));
-    }
-    return pages;
+    return qvfix::makeTiffPages(count, seed);
 }
 
 class JobListTest : public ::testing::Test {

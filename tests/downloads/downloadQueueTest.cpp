@@ -72,14 +72,8 @@ protected:
     std::unique_ptr<QueueView> view;
 };
 
-std::vector<std::string> usPages(int count, unsigned seed) {
-    std::vector<std::string> pages;
-    for (int i = 0; i < count; ++i) {
-        qvfix::FixtureOptions o;
-        o.seed = seed + static_cast<unsigned>(i);
-        pages.push_back(qvfix::makeTiff(o));
-    }
-    return pages;
+std::vector<std::string> usPages(int count, unsigned seed = 1) {
+    return qvfix::makeTiffPages(count, seed);
 }
 
 TEST_F(DownloadQueueTest, RulesAsOneTable) {
