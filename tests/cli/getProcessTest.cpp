@@ -30,14 +30,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> pagesOf(int count, unsigned seed) {
-    std::vector<std::string> pages;
-    for (int i = 0; i < count; ++i) {
-        qvfix::FixtureOptions o;
-        o.seed = seed + static_cast<unsigned>(i);
-        pages.push_back(qvfix::makeTiff(o));
-    }
-    return pages;
+std::vector<std::string> pagesOf(int count, unsigned seed = 1) {
+    return qvfix::makeTiffPages(count, seed);
 }
 
 // Names in a folder, sorted ("" for a missing folder).
@@ -186,20 +180,29 @@ protected:
         return pid > 0 ? wait(pid) : Run();
     }
 
+    // The EPO service with EP 1000000 B1 (two pages) and US 5123456 A, reached through the
+    // fake as proxy; the sample key in the environment unless told otherwise.
+    qvfake::OpsFake& StartEpo(bool keyInEnvironment = true) {
+        qvfake::OpsFake& ops = m_fake.enableOps();
+        ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1",
+                                                  {qvfake::opsPage(1), qvfake::opsPage(2)}, {}));
+        ops.addPublication(qvfake::opsPublication("US", "5123456", "A", {qvfake::opsPage(3)}, {}));
+        m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath()};
+        if (keyInEnvironment) {
+            m_extraEnv.push_back(std::string("QUORVANE_OPS_KEY=") + qvfake::kOpsSampleKey);
+            m_extraEnv.push_back(std::string("QUORVANE_OPS_SECRET=") + qvfake::kOpsSampleSecret);
+        }
+        return ops;
+    }
+
     qvtest::TempDir m_dir{"qv-get"};
     qvfake::FakeService m_fake;
     std::vector<std::string> m_extraEnv;
 };
 
 TEST_F(GetProcessTest, WithAnEpoKeyEveryNumberComesFromTheEpo) {
-    qvfake::OpsFake& ops = m_fake.enableOps();
+    qvfake::OpsFake& ops = StartEpo();
     ASSERT_TRUE(ops.ok());
-    ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1",
-                                              {qvfake::opsPage(1), qvfake::opsPage(2)}, {}));
-    ops.addPublication(qvfake::opsPublication("US", "5123456", "A", {qvfake::opsPage(3)}, {}));
-    m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath(),
-                  std::string("QUORVANE_OPS_KEY=") + qvfake::kOpsSampleKey,
-                  std::string("QUORVANE_OPS_SECRET=") + qvfake::kOpsSampleSecret};
     const Run r = run({"--quiet", "-o", out(), "EP1000000", "5,123,456"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(qvtest::fileExists(out() + "/EP1000000.pdf")) << r.out;
@@ -209,12 +212,44 @@ TEST_F(GetProcessTest, WithAnEpoKeyEveryNumberComesFromTheEpo) {
     EXPECT_EQ(r.out.find(qvfake::kOpsSampleSecret), std::string::npos);
 }
 
+TEST_F(GetProcessTest, EpoPagesInJsonAndOneDocumentWrittenTwoWaysIsFetchedOnce) {
+    qvfake::OpsFake& ops = StartEpo();
+    ASSERT_TRUE(ops.ok());
+    const Run r =
+        run({"--json", "-j", "4", "-o", out(), "EP1000000", "EP1000000.", "5123456", "US5123456"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::map<std::string, JsonLine> byNumber;
+    for (const std::string& line : lines(r.out)) {
+        JsonLine j;
+        ASSERT_TRUE(readJsonLine(line, m_dir.path(), j)) << line;
+        byNumber[j.number] = j;
+    }
+    const std::string ep = "\"" + out() + "/EP1000000.pdf\"", us = "\"" + out() + "/5123456.pdf\"";
+    const std::vector<std::vector<std::string>> want = {
+        {"\"EP1000000\"", "\"Finished!\"", ep, "2"},
+        {"\"EP1000000.\"", "\"Previously Downloaded!\"", ep, "null"},
+        {"\"5123456\"", "\"Finished!\"", us, "1"},
+        {"\"US5123456\"", "\"Previously Downloaded!\"", us, "null"},
+    };
+    ASSERT_EQ(byNumber.size(), want.size()) << r.out;
+    for (const std::vector<std::string>& w : want) {
+        const JsonLine& j = byNumber[w[0]];
+        EXPECT_EQ(j.status, w[1]) << w[0];
+        EXPECT_EQ(j.file, w[2]) << w[0];
+        EXPECT_EQ(j.pages, w[3]) << w[0];
+    }
+    // The second writing of each waited for the first: every page was asked for once.
+    size_t pageRequests = 0;
+    for (const qvfake::RecordedRequest& req : m_fake.requests())
+        pageRequests += req.path.find(".tiff?Range=") != std::string::npos;
+    EXPECT_EQ(pageRequests, 3u);
+}
+
 // The key as the window stores it reaches the EPO unchanged, although its scrambled form
 // holds '\\', '$' and '%'.
 TEST_F(GetProcessTest, TheKeyStoredByTheWindowReachesTheEpoUnchanged) {
-    qvfake::OpsFake& ops = m_fake.enableOps();
+    qvfake::OpsFake& ops = StartEpo(false);
     ASSERT_TRUE(ops.ok());
-    ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1", {qvfake::opsPage(1)}, {}));
     const std::string secret = "7aK3b3BDREc5d2e7a3BDRE5b7";
     ops.setKeys({{"storedKey", secret}});
     setenv("XDG_CONFIG_HOME", m_dir.file("config").c_str(), 1);
@@ -222,7 +257,6 @@ TEST_F(GetProcessTest, TheKeyStoredByTheWindowReachesTheEpoUnchanged) {
     { SaveClosingSettings(*OpenSettings(), ClosingState()); }
     OpsKey = OpsKeyRecord();
     unsetenv("XDG_CONFIG_HOME");
-    m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath()};
     const Run r = run({"--quiet", "-o", out(), "EP1000000"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(qvtest::fileExists(out() + "/EP1000000.pdf")) << r.out;

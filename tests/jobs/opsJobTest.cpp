@@ -5,6 +5,7 @@
 #include "fixtures.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -223,24 +224,44 @@ TEST_F(OpsJob, RefusedKeyEndsAtOnceAndEveryQueuedJobWithIt) {
     ExpectNoSecretShown();
 }
 
+// The wait the service asks for, counted down, then the same page; a black light that asks
+// for no wait at all still gets one, a second and then two.
 TEST_F(OpsJob, BlackLightWaitsItsRetryAfterAndResumesTheSamePage) {
     const std::vector<std::string> pages = Pages(3);
     service->addPublication(qvfake::opsPublication("EP", "1000000", "B1", pages));
-    OpsFaultOptions black;
-    black.retryAfterMs = 2500;
-    service->addRule("fullimage.tiff?Range=2", OpsFault::BlackLight, 1, black);
-    ASSERT_TRUE(Run(MakeJob(1, "EP1000000")));
-    EXPECT_EQ(recorder->Statuses(1).back(), "Finished!");
-    EXPECT_TRUE(PdfMatchesPages(Path("EP1000000.pdf"), pages));
-    EXPECT_EQ(recorder->CountStatusesContaining(1, "EPO Asks to Wait, Resuming Page 2 in 3s"), 1u);
-    EXPECT_EQ(recorder->CountStatusesContaining(1, "EPO Asks to Wait, Resuming Page 2 in 1s"), 1u);
-    const auto got = Matching(fake->requests(), "fullimage");
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_NE(got[1].path.find("Range=2"), std::string::npos);
-    EXPECT_NE(got[2].path.find("Range=2"), std::string::npos);
-    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(got[2].arrival - got[1].arrival)
-                  .count(),
-              2500);
+    struct Case {
+        int retryAfterMs, times;
+        std::vector<const char*> shown;
+        std::vector<long> leastGapsMs;
+    } cases[] = {{2500, 1, {"in 3s", "in 1s"}, {2500}}, {0, 2, {"in 2s"}, {1000, 2000}}};
+    int id = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.retryAfterMs);
+        ++id;
+        std::remove(Path("EP1000000.pdf").c_str());
+        fake->clearRequests();
+        OpsFaultOptions black;
+        black.retryAfterMs = c.retryAfterMs;
+        service->addRule("fullimage.tiff?Range=2", OpsFault::BlackLight, c.times, black);
+        ASSERT_TRUE(Run(MakeJob(id, "EP1000000")));
+        EXPECT_EQ(recorder->Statuses(id).back(), "Finished!");
+        EXPECT_TRUE(PdfMatchesPages(Path("EP1000000.pdf"), pages));
+        for (const char* in : c.shown)
+            EXPECT_EQ(recorder->CountStatusesContaining(
+                          id, std::string("EPO Asks to Wait, Resuming Page 2 ") + in),
+                      1u)
+                << in;
+        const auto got = Matching(fake->requests(), "fullimage");
+        ASSERT_EQ(got.size(), size_t(3 + c.times));
+        for (size_t i = 1; i <= c.leastGapsMs.size(); ++i) {
+            EXPECT_NE(got[i].path.find("Range=2"), std::string::npos);
+            EXPECT_NE(got[i + 1].path.find("Range=2"), std::string::npos);
+            EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(got[i + 1].arrival -
+                                                                            got[i].arrival)
+                          .count(),
+                      c.leastGapsMs[i - 1]);
+        }
+    }
     EXPECT_EQ(service->stats().throttleRejections, 0);
 }
 
