@@ -502,6 +502,11 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     }
     // The tunnel's own answer ("200 Connection established") is not the service's.
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (m_http2) {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        if (info && (info->features & CURL_VERSION_HTTP2))
+            curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    }
     if (body.empty()) {
         curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
     } else {
@@ -533,6 +538,7 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION, static_cast<curl_ssl_ctx_callback>(nullptr));
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_slist_free_all(list);
 
     long code = 0;

@@ -56,6 +56,9 @@ public:
     // with the reason in GetError(), which never holds a header.
     bool Exchange(const wxString& url, const std::vector<std::string>& headers,
                   const std::string& body, httpAnswer& answer);
+    // Lets the following Exchanges use HTTP/2 where libcurl offers it (negotiated in the TLS
+    // handshake; HTTP/1.1 otherwise). Off unless set: the plain requests always use HTTP/1.1.
+    void SetHttp2(bool on) { m_http2 = on; }
     // Appends one line to the extra header block (always true).
     bool AddHeader(const wxString& line);
     wxString GetError() const { return m_error; }
@@ -102,6 +105,7 @@ private:
     size_t m_maxBody;
     std::string m_extraCa; // extra CA bundle of the environment, read at the first Exchange
     bool m_extraCaRead = false;
+    bool m_http2 = false;
     std::string m_systemCa; // the system's bundle, libcurl's default until set
     std::function<bool()> m_shouldStop;
     curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
