@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -243,12 +244,20 @@ public:
     const size_t m_maxTokens;
     const size_t m_maxInflated;
 
+    // Told every megabyte how far the reading of the file has come.
+    std::function<void(size_t)> m_progress;
+
     bool Count(const char* d, size_t n, bool file) {
+        size_t report = size_t(1) << 20;
         int depth = 0;          // open arrays and dictionaries
         bool afterDict = false; // the previous token closed a dictionary at the top level
         // What the current object's dictionary named: its type and its filters.
         bool compressedObjects = false, objectStream = false, flate = false, otherFilter = false;
         for (size_t i = 0; i < n;) {
+            if (file && m_progress && i >= report) {
+                m_progress(i);
+                report = i + (size_t(1) << 20);
+            }
             const char c = d[i];
             if (IsWhite(c)) {
                 ++i;
@@ -373,9 +382,11 @@ private:
     }
 };
 
-bool SmallStructure(const std::string& pdf, size_t pages, wxString& text) {
+bool SmallStructure(const char* data, size_t size, size_t pages,
+                    const std::function<void(size_t)>& progress, wxString& text) {
     StructureCount count(pages);
-    if (count.Count(pdf.data(), pdf.size(), true))
+    count.m_progress = progress;
+    if (count.Count(data, size, true))
         return true;
     text = count.m_text;
     return false;
@@ -477,17 +488,18 @@ CcittExtraction ExtractPage(QPDFPageObjectHelper& page, CcittImage& out, wxStrin
 
 // What the first reading of a PDF says: its size, its header and its structure within the
 // limits for `pages` pages; Ok when qpdf may read it.
-CcittExtraction PreCheck(const std::string& pdf, size_t maxBytes, size_t pages, wxString& text) {
-    if (pdf.size() > maxBytes) {
+CcittExtraction PreCheck(const char* data, size_t size, size_t maxBytes, size_t pages,
+                         const std::function<void(size_t)>& progress, wxString& text) {
+    if (size > maxBytes) {
         text = wxString::Format("Page PDF is larger than %zu MB", maxBytes >> 20);
         return CcittExtraction::Unsuitable;
     }
     // Without a header within its first kilobyte, qpdf would not take it for a PDF either.
-    if (pdf.find("%PDF-") > 1024) {
+    if (!memmem(data, std::min<size_t>(size, 1024 + 5), "%PDF-", 5)) {
         text = "Page PDF cannot be read: no PDF header";
         return CcittExtraction::Unreadable;
     }
-    if (!SmallStructure(pdf, pages, text))
+    if (!SmallStructure(data, size, pages, progress, text))
         return CcittExtraction::Unsuitable;
     return CcittExtraction::Ok;
 }
@@ -503,6 +515,10 @@ CcittPdfPages::CcittPdfPages() {}
 CcittPdfPages::~CcittPdfPages() {}
 
 CcittExtraction CcittPdfPages::Open(const std::string& pdf, int maxPages, wxString& error) {
+    return Open(pdf.data(), pdf.size(), maxPages, error);
+}
+
+CcittExtraction CcittPdfPages::Open(const char* data, size_t size, int maxPages, wxString& error) {
     m_impl.reset();
     if (maxPages < 1 || maxPages > kMaxPdfPages) {
         error = "Page PDF: no page count to expect";
@@ -510,8 +526,8 @@ CcittExtraction CcittPdfPages::Open(const std::string& pdf, int maxPages, wxStri
     }
     wxString text;
     const CcittExtraction first =
-        PreCheck(pdf, std::max(kMaxPagePdfBytes, size_t(maxPages) * kMaxPagePdfBytesEach),
-                 size_t(maxPages), text);
+        PreCheck(data, size, std::max(kMaxPagePdfBytes, size_t(maxPages) * kMaxPagePdfBytesEach),
+                 size_t(maxPages), m_progress, text);
     if (first != CcittExtraction::Ok) {
         error = text;
         return first;
@@ -523,7 +539,7 @@ CcittExtraction CcittPdfPages::Open(const std::string& pdf, int maxPages, wxStri
         // Hostile bytes: no reconstruction of a broken file, which can take long on garbage.
         impl->qpdf.setAttemptRecovery(false);
         // The bytes are read where they are, not copied.
-        impl->qpdf.processMemoryFile("PDF", pdf.data(), pdf.size());
+        impl->qpdf.processMemoryFile("PDF", data, size);
         impl->pages = QPDFPageDocumentHelper(impl->qpdf).getAllPages();
         if (impl->qpdf.anyWarnings()) {
             error = "Page PDF is damaged";

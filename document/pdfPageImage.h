@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,12 @@ public:
     // Reads `pdf`, which must stay unchanged while this object reads pages of it: at most
     // maxPages pages (1...kMaxPdfPages) and kMaxPagePdfBytesEach bytes per page.
     CcittExtraction Open(const std::string& pdf, int maxPages, wxString& error);
+    CcittExtraction Open(const char* data, size_t size, int maxPages, wxString& error);
+    // Told about every megabyte how far Open's first reading of the file has come: a caller
+    // that maps the file may let go of the part before.
+    void SetReadProgress(std::function<void(size_t done)> progress) {
+        m_progress = std::move(progress);
+    }
     int PageCount() const; // 0 until Open succeeded
     // The image of page `index` (from 0); a page that is not one CCITT image is Unsuitable.
     CcittExtraction Page(int index, CcittImage& out, wxString& error);
@@ -69,4 +76,5 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+    std::function<void(size_t)> m_progress;
 };

@@ -1,6 +1,7 @@
 #include "ppubsClient.h"
 
 #include "ppubsPacer.h"
+#include "spoolFile.h"
 
 #include "httpSession.h"
 #include "pdfPageImage.h"
@@ -162,6 +163,15 @@ PpubsOutcome ppubsClient::Call(const std::string& path, const BodyOfCase& bodyOf
                 return PpubsOutcome::Cancelled;
         }
         answer = httpAnswer();
+        if (m_savePdf) {
+            // Each try writes the file from its start.
+            wxString error;
+            if (!m_savePdf->Create(error))
+                return Fail(PpubsOutcome::Final, error);
+            SpoolFile* file = m_savePdf;
+            m_http.SetBodySink(
+                [file](const char* data, size_t size) { return file->Append(data, size); });
+        }
         if (!Send(path, bodyOf ? bodyOf(m_caseId) : std::string(), token, maxBody, answer)) {
             pacer.Lost(bucket);
             return Fail(PpubsOutcome::Retry, m_http.GetError());
@@ -254,14 +264,15 @@ PpubsOutcome ppubsClient::Print(const PpubsHit& hit, std::string& pdfName) {
     }
 }
 
-PpubsOutcome ppubsClient::Save(const PpubsHit& hit, const std::string& pdfName, std::string& pdf) {
+PpubsOutcome ppubsClient::Save(const PpubsHit& hit, const std::string& pdfName, SpoolFile& pdf) {
     httpAnswer a;
     const size_t most = std::max<size_t>(1, size_t(hit.pageCount)) * kMaxPagePdfBytesEach;
+    m_savePdf = &pdf;
     const PpubsOutcome got = Call(ppubshost::kSave + pdfName, nullptr, most, a);
+    m_savePdf = nullptr;
     if (got != PpubsOutcome::Ok)
         return got;
     if (a.Header("Content-Type").find("application/pdf") == std::string::npos)
         return Fail(PpubsOutcome::Retry, "USPTO sent no PDF");
-    pdf = std::move(a.body);
     return PpubsOutcome::Ok;
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+class SpoolFile;
 class httpSession;
 struct httpAnswer;
 
@@ -47,8 +48,9 @@ public:
     // Asks for the PDF of all pages and waits for it: progress once every pollMs, at most
     // kMaxPrintWait; gives the PDF's name.
     PpubsOutcome Print(const PpubsHit& hit, std::string& pdfName);
-    // The PDF made by Print (at most kMaxPagePdfBytesEach bytes per page of hit).
-    PpubsOutcome Save(const PpubsHit& hit, const std::string& pdfName, std::string& pdf);
+    // The PDF made by Print (at most kMaxPagePdfBytesEach bytes per page of hit), written
+    // into `pdf` as it arrives.
+    PpubsOutcome Save(const PpubsHit& hit, const std::string& pdfName, SpoolFile& pdf);
 
     // Why the last step did not end Ok; never holds a token.
     wxString Error() const { return m_error; }
@@ -79,4 +81,5 @@ private:
     PpubsHooks m_hooks;
     long long m_caseId = 0;
     wxString m_error;
+    SpoolFile* m_savePdf = nullptr; // where a 200 answer of the request under way goes
 };

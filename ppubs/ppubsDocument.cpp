@@ -2,6 +2,7 @@
 
 #include "pdfPageImage.h"
 #include "pdfWriter.h"
+#include "spoolFile.h"
 
 wxString PpubsSubject(const PpubsHit& hit) {
     wxString publication = "US " + wxString::FromUTF8(hit.number);
@@ -22,18 +23,24 @@ PpubsOutcome FetchPpubsDocument(ppubsClient& client, const PpubsQuery& query,
         fetch.status(wxString::Format("USPTO Preparing %d Pages", hit.pageCount));
         got = client.Print(hit, pdfName);
     }
-    // Held only until its pages are in the writer's file.
-    std::string pdf;
+    // On disk, read through a mapping: only the page being copied is held in memory.
+    SpoolFile pdf;
     if (got == PpubsOutcome::Ok)
         got = client.Save(hit, pdfName, pdf);
     if (got != PpubsOutcome::Ok) {
         error = client.Error();
         return got;
     }
+    const char* bytes = pdf.Map();
+    if (!bytes) {
+        error = "USPTO PDF: empty or unreadable";
+        return PpubsOutcome::Retry;
+    }
 
     CcittPdfPages pages;
+    pages.SetReadProgress([&pdf](size_t) { pdf.Release(); });
     wxString why;
-    const CcittExtraction opened = pages.Open(pdf, hit.pageCount, why);
+    const CcittExtraction opened = pages.Open(bytes, pdf.Size(), hit.pageCount, why);
     if (opened != CcittExtraction::Ok) {
         error = "USPTO PDF: " + why;
         return opened == CcittExtraction::Unreadable ? PpubsOutcome::Retry : PpubsOutcome::Final;
@@ -59,6 +66,7 @@ PpubsOutcome FetchPpubsDocument(ppubsClient& client, const PpubsQuery& query,
             writer.reset();
             return taken == CcittExtraction::Unreadable ? PpubsOutcome::Retry : PpubsOutcome::Final;
         }
+        pdf.Release();
         if (!writer->AddCcittPage(image)) {
             error = writer->m_message;
             const bool again = writer->m_ok;
