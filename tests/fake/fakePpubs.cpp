@@ -233,20 +233,27 @@ PpubsDocument ppubsDocument(const std::string& number, const std::vector<std::st
     PpubsDocument d;
     d.number = number;
     d.pageCount = int(tiffPages.size());
-    if (number.size() == 11) {
+    const size_t letters = number.find_first_of("0123456789");
+    const std::string prefix = number.substr(0, std::min(letters, number.size()));
+    if (number.size() == 11 && prefix.empty()) {
         d.type = "US-PGPUB";
         d.kind = "A1";
         d.imageLocation = "us-pgpub/US/" + number.substr(0, 4) + "/" + number.substr(4, 4) + "/" +
                           number.substr(8);
     } else {
         d.type = "USPAT";
-        d.kind = "B2";
+        d.kind = prefix == "D" ? "S" : prefix == "RE" ? "E" : prefix == "PP" ? "P2" : "B2";
+        // Eight characters after the letters' padding, split 2/3/3; natively eight: G + the
+        // last two, the middle three, the first three.
+        const std::string digits = number.substr(prefix.size());
         const std::string padded =
-            std::string(8 - std::min<size_t>(8, number.size()), '0') + number;
-        d.imageLocation = number.size() == 8 ? "uspat/US/G" + number.substr(6) + "/" +
-                                                   number.substr(3, 3) + "/" + number.substr(0, 3)
-                                             : "uspat/US/" + padded.substr(0, 2) + "/" +
-                                                   padded.substr(2, 3) + "/" + padded.substr(5);
+            prefix + std::string(8 - std::min<size_t>(8, prefix.size() + digits.size()), '0') +
+            digits;
+        d.imageLocation = number.size() == 8 && prefix.empty()
+                              ? "uspat/US/G" + number.substr(6) + "/" + number.substr(3, 3) + "/" +
+                                    number.substr(0, 3)
+                              : "uspat/US/" + padded.substr(0, 2) + "/" + padded.substr(2, 3) +
+                                    "/" + padded.substr(5);
     }
     d.guid = "US-" + number + "-" + d.kind;
     d.pdf = ppubsPdf(tiffPages);

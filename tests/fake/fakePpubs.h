@@ -60,7 +60,9 @@ struct PpubsDocument {
 // are drawn (their PDFs were not recorded), `pageWidth` x `pageHeight` pixels.
 PpubsDocument ppubsRecordedDocument(const std::string& number, uint32_t pageWidth = 1240,
                                     uint32_t pageHeight = 1754);
-// A made-up utility grant (7 or 8 digits) or publication (11 digits) with these pages.
+// A made-up document with these pages (single-strip Group 4 TIFFs): a utility grant (up to 8
+// digits), a lettered grant ("D365123", "RE35136", "PP12835") or a publication (11 digits),
+// as the PN index writes the number.
 PpubsDocument ppubsDocument(const std::string& number, const std::vector<std::string>& tiffPages);
 
 enum class PpubsFault {

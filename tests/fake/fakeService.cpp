@@ -726,6 +726,11 @@ PpubsFake& FakeService::enablePpubs() {
     return ppubsFacade(s->ppubs.load());
 }
 
+PpubsFake* FakeService::ppubs() {
+    PpubsState* state = m_state->ppubs.load();
+    return state ? &ppubsFacade(state) : nullptr;
+}
+
 OpsFake* FakeService::ops() {
     OpsState* state = m_state->ops.load();
     return state ? &state->facade : nullptr;

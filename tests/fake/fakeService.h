@@ -164,6 +164,8 @@ public:
     // Makes the ppubs fake (once; it enables the OPS fake's TLS server and CA too) and lets
     // CONNECT tunnels to ppubs.uspto.gov:443 reach it. Check the result's ok().
     PpubsFake& enablePpubs();
+    // Null until enablePpubs().
+    PpubsFake* ppubs();
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
