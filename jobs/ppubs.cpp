@@ -59,6 +59,7 @@ wxThread::ExitCode ppubs::Entry() {
     ppubsClient client(session, hooks);
     PpubsFetch fetch;
     fetch.status = hooks.status;
+    fetch.page = [this](const wxString& text, int, int) { PostStatus(text); };
     fetch.makeWriter = [this](int pages, const PdfDocumentInfo& info) {
         return std::unique_ptr<pdfWriter>(new pdfWriter(output.GetFullPath(), pages, info));
     };

@@ -21,6 +21,7 @@ const char kUserAgent[] = "Quorvane/2." QV_STR(QV_VERSION_MINOR);
 const std::chrono::minutes kSessionLife(25);
 const size_t kMaxSmallAnswer = size_t(64) << 10;
 
+// Set by tests while no job runs; atomic because every job's thread reads it.
 std::atomic<long long> g_pollMs{1000};
 
 // One session for the whole process, as one user of the web page has one: every job asks

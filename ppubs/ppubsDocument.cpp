@@ -57,7 +57,7 @@ PpubsOutcome FetchPpubsDocument(ppubsClient& client, const PpubsQuery& query,
         return PpubsOutcome::Final;
     }
     for (int p = 0; p < count; ++p) {
-        fetch.status(wxString::Format("Downloading page %d of %d", p + 1, count));
+        fetch.page(wxString::Format("Downloading page %d of %d", p + 1, count), p + 1, count);
         CcittImage image;
         const CcittExtraction taken = pages.Page(p, image, why);
         if (taken != CcittExtraction::Ok) {

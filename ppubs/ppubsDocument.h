@@ -13,9 +13,11 @@ class pdfWriter;
 struct PdfDocumentInfo;
 
 struct PpubsFetch {
-    // What the row says: "Searching the USPTO", "USPTO Preparing 12 Pages",
-    // "Downloading page 3 of 12".
+    // What the row says while the document is looked up: "Searching the USPTO",
+    // "USPTO Preparing 12 Pages".
     std::function<void(const wxString&)> status;
+    // Each page as it goes into the PDF: "Downloading page 3 of 12", 3, 12.
+    std::function<void(const wxString&, int page, int count)> page;
     // Makes the writer once the page count is known (the job chooses the file).
     std::function<std::unique_ptr<pdfWriter>(int pages, const PdfDocumentInfo& info)> makeWriter;
 };

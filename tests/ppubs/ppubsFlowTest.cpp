@@ -65,6 +65,7 @@ protected:
         ppubsClient client(http, hooks);
         PpubsFetch fetch;
         fetch.status = show;
+        fetch.page = [&](const wxString& s, int, int) { show(s); };
         const std::string path = dir.file((name.empty() ? number : name) + ".pdf");
         fetch.makeWriter = [path](int pages, const PdfDocumentInfo& info) {
             return std::unique_ptr<pdfWriter>(new pdfWriter(wxString::FromUTF8(path), pages, info));
