@@ -1,6 +1,7 @@
 #include "MyApp.h"
 
 #include "MyFrame.h"
+#include "SetupDialog.h"
 #include "settings.h"
 
 #include "netInit.h"
@@ -28,7 +29,9 @@ bool MyApp::OnInit() {
 }
 
 int MyApp::OnExit() {
-    // The window waited for its jobs and the update thread: no session is left.
+    // The window waited for its jobs and the update thread; a key check of a Setup dialog
+    // that went was asked to end and does so at its next abort check. Then no session is left.
+    WaitForKeyChecks();
     if (m_netReady)
         qvNetCleanup();
     return wxApp::OnExit();

@@ -1,7 +1,6 @@
 #include "MyFrame.h"
 
 #include "helpPage.h"
-#include "jobRecord.h"
 #include "settings.h"
 #include "tesselDrop.h"
 #include "ui.h"
@@ -18,6 +17,7 @@
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
 #include <wx/stdpaths.h>
@@ -36,6 +36,13 @@ const char* const kInputToolTip =
     "\t(design patent)\nPP012835 \t(plant patent)\nRE035136 \t(reissue patent)\nT0106201 "
     "\t(defensive publication)\nH0001520 \t(statutory invention registration)\nAI000318 "
     "\t(additional improvement)\n\nEP15\t\tPCT Patent EP15 (use two digit country codes";
+
+namespace {
+// The Status column's width as first designed, kept when the window is narrower.
+constexpr int kStatusColumnLeast = 250;
+// A row's progress at its longest in the usual case.
+const char* const kLongProgressStatus = "Downloading WO 2010050748 A2 page 22 of 55";
+} // namespace
 
 namespace {
 // Written on the GUI thread when the window appears and goes; read by job threads when
@@ -81,7 +88,9 @@ wxEND_EVENT_TABLE()
     // clang-format on
 
     MyFrame::MyFrame(const wxString& title, const wxPoint& pos, const wxSize& size)
-    : wxFrame(nullptr, wxID_ANY, title, pos, size, wxDEFAULT_FRAME_STYLE, "frame") {
+    : wxFrame(nullptr, wxID_ANY, title, pos, size, wxDEFAULT_FRAME_STYLE, "frame"),
+      queue([this] { return JobContextNow(); }, [this](JobRecord& r) { ShowReport(r); },
+            [](JobRecord&) {}) {
     {
         auto config = OpenSettings();
         // HTML views load pages by URL through this handler; one is enough for the process.
@@ -95,7 +104,7 @@ wxEND_EVENT_TABLE()
             wxLogNull quiet; // a folder that is gone leaves the working folder as it is
             wxSetWorkingDirectory(path);
         }
-        maxThreads = ReadMaxThreads(*config);
+        queue.SetLimit(ReadMaxThreads(*config));
     }
     DownloadFolder();
 
@@ -106,6 +115,10 @@ wxEND_EVENT_TABLE()
 }
 
 MyFrame::~MyFrame() {
+    // The children go after this part of the window: their last events must not reach it.
+    BindListLayout(false);
+    textCtrl->Unbind(wxEVT_TEXT_PASTE, &MyFrame::OnInputPaste, this);
+    textCtrl->Unbind(wxEVT_TEXT, &MyFrame::OnInputText, this);
     MyFrame* self = this;
     g_mainFrame.compare_exchange_strong(self, nullptr);
 }
@@ -137,6 +150,8 @@ void MyFrame::BuildControls() {
     textCtrl = new wxTextCtrl(panel, ID_INPUT, wxEmptyString, wxDefaultPosition, wxSize(150, -1),
                               wxTE_PROCESS_ENTER, wxTextValidator(wxFILTER_ASCII), "text");
     textCtrl->SetToolTip(kInputToolTip);
+    textCtrl->Bind(wxEVT_TEXT_PASTE, &MyFrame::OnInputPaste, this);
+    textCtrl->Bind(wxEVT_TEXT, &MyFrame::OnInputText, this);
     inputRow->Add(textCtrl, 0, wxALL | wxALIGN_CENTER_VERTICAL, 0);
     wxButton* button = new wxButton(panel, ID_DOWNLOAD, "Download", wxDefaultPosition,
                                     wxDefaultSize, 0, wxDefaultValidator, "button");
@@ -147,8 +162,12 @@ void MyFrame::BuildControls() {
     listCtrl = new wxListView(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT,
                               wxDefaultValidator, "listCtrl");
     listCtrl->AppendColumn("Patent/Application", wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE_USEHEADER);
-    listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, 250);
+    listCtrl->AppendColumn("Status", wxLIST_FORMAT_LEFT, kStatusColumnLeast);
     topSizer->Add(listCtrl, 1, wxEXPAND);
+    BindListLayout(true);
+    // A first start makes the window wide enough for a long status of the EPO job.
+    rowTextsWidth = listCtrl->GetColumnWidth(0) + listCtrl->GetTextExtent(kLongProgressStatus).x +
+                    listCtrl->FromDIP(16) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, listCtrl);
 
     panel->SetSizer(topSizer);
     topSizer->SetSizeHints(panel);
@@ -158,8 +177,46 @@ void MyFrame::BuildControls() {
 
 void MyFrame::WidenForStatusTexts() {
     const wxSize size = GetSize();
-    if (size.x < statusTextsWidth)
-        SetSize(wxSize(statusTextsWidth, size.y));
+    const int rows = rowTextsWidth + size.x - GetClientSize().x; // the list fills the client
+    const int width = std::max(statusTextsWidth, rows);
+    if (size.x < width)
+        SetSize(wxSize(width, size.y));
+}
+
+void MyFrame::BindListLayout(bool on) {
+    // Besides the list's size, the rows (a scroll bar comes and goes with them) and the
+    // number column's width change the room the Status column takes.
+    for (const wxEventTypeTag<wxListEvent>& type :
+         {wxEVT_LIST_INSERT_ITEM, wxEVT_LIST_DELETE_ITEM, wxEVT_LIST_DELETE_ALL_ITEMS,
+          wxEVT_LIST_COL_END_DRAG}) {
+        if (on)
+            listCtrl->Bind(type, &MyFrame::OnListLayout, this);
+        else
+            listCtrl->Unbind(type, &MyFrame::OnListLayout, this);
+    }
+    if (on)
+        listCtrl->Bind(wxEVT_SIZE, &MyFrame::OnListLayout, this);
+    else
+        listCtrl->Unbind(wxEVT_SIZE, &MyFrame::OnListLayout, this);
+}
+
+void MyFrame::OnListLayout(wxEvent& event) {
+    event.Skip();
+    // The list lays itself out first.
+    if (!statusFitQueued) {
+        statusFitQueued = true;
+        CallAfter(&MyFrame::FitStatusColumn);
+    }
+}
+
+void MyFrame::FitStatusColumn() {
+    statusFitQueued = false;
+    int room = listCtrl->GetClientSize().x - listCtrl->GetColumnWidth(0);
+    if (listCtrl->GetItemCount() > listCtrl->GetCountPerPage())
+        room -= wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, listCtrl);
+    const int width = std::max(room, listCtrl->FromDIP(kStatusColumnLeast));
+    if (listCtrl->GetColumnWidth(1) != width)
+        listCtrl->SetColumnWidth(1, width);
 }
 
 void MyFrame::BuildMenus() {
@@ -212,7 +269,7 @@ void MyFrame::StartupSteps() {
             wxRemoveFile(old);
     }
 
-    SetDropTarget(new tesselDrop(textCtrl));
+    SetDropTarget(new tesselDrop(this));
     textCtrl->SetFocus();
 }
 
@@ -241,7 +298,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         ClosingState state;
         // Never an empty Path: a folder removed meanwhile leaves the last good one stored.
         state.path = DownloadFolder();
-        state.maxThreads = maxThreads;
+        state.maxThreads = queue.Limit();
         // The real path of the running program, not argv[0], which may be a bare name.
         state.exec = wxStandardPaths::Get().GetExecutablePath();
         state.width = size.GetWidth();
@@ -251,16 +308,7 @@ void MyFrame::OnClose(wxCloseEvent&) {
         SaveClosingSettings(*config, state);
     }
 
-    RequestStopOfAll();
-    for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row)) {
-        JobRecord* record = RecordOfRow(row);
-        if (record) {
-            FreeJobRecord(record);
-            listCtrl->SetItemPtrData(row, 0);
-        }
-    }
-    waitingJobs.clear();
-    runningJobs.clear();
+    queue.StopAll();
 
     StopUpdater();
     g_mainFrame.store(nullptr);
@@ -268,15 +316,9 @@ void MyFrame::OnClose(wxCloseEvent&) {
 }
 
 long MyFrame::FindRowOfJob(int id) const {
-    const long count = listCtrl->GetItemCount();
-    for (long row = 0; row < count; ++row) {
-        JobRecord* record = RecordOfRow(row);
-        if (record && record->id == id)
-            return row;
-    }
-    return -1;
+    return id < 0 ? -1 : listCtrl->FindItem(-1, static_cast<wxUIntPtr>(id));
 }
 
 JobRecord* MyFrame::RecordOfRow(long row) const {
-    return reinterpret_cast<JobRecord*>(listCtrl->GetItemData(row));
+    return queue.Find(static_cast<int>(listCtrl->GetItemData(row)));
 }

@@ -1,14 +1,16 @@
 // The main window: input box and Download button above the job list, menus, status bar.
 #pragma once
 
+#include "downloadQueue.h"
+
 #include <wx/event.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 
+#include <memory>
 #include <vector>
 
-struct JobRecord;
 class updater;
 class wxBoxSizer;
 
@@ -37,13 +39,28 @@ public:
     // size was stored).
     void WidenForStatusTexts();
     int statusTextsWidth = 0;
+    int rowTextsWidth = 0; // the list's width for the number and a long status beside it
+
+    // Gives the Status column the room the number column leaves, so that a row's whole
+    // status shows at any window size (at least the column's first 250 pixels).
+    void FitStatusColumn();
+    bool statusFitQueued = false;
+
+    // Text that does not fit the input box (a GTK entry keeps at most 65,534 bytes and cuts
+    // the rest without a word) never goes there: a long paste or drop becomes its rows at
+    // once. kInputBoxBytes is a little below the cap, since the cut may fall before a
+    // character of several bytes.
+    static constexpr size_t kInputBoxBytes = 65530;
+    static bool FitsInputBox(const wxString& text);
+    // What Enter does with text in the box, for text too long for it: a row per piece of a
+    // list; a single piece gets a row when it is a number, else the unknown-format message.
+    void TakeLongText(const wxString& text);
+    // Text dropped on the window: into the box when it fits, else taken as a list at once.
+    void DropText(const wxString& text);
 
     // Shows the week's use of the EPO's fair-use quota, as the service last reported it.
     void ShowEpoWeekUse();
     bool toldAboutEpoKey = false;
-
-    // Starts waiting jobs while fewer than maxThreads run.
-    void DispatchWaitingJobs();
 
     // One row per number, in order, each as if typed alone; a number of unknown format gets
     // a row with kUnknownFormatStatus instead of a message box, so a list never stops.
@@ -56,17 +73,16 @@ public:
     wxListView* listCtrl = nullptr;
     wxBoxSizer* topSizer = nullptr;
 
-    unsigned maxThreads = 3;
+    // The rows' jobs (its limit is the max_threads setting); every row's item data is the
+    // id of its record there.
+    DownloadQueue queue;
     updater* updaterThread = nullptr;
     bool manualUpdateCheck = false;
     int closing = 0;
 
-    std::vector<JobRecord*> waitingJobs;
-    std::vector<JobRecord*> runningJobs;
     std::vector<int> openWhenFinished;
     std::vector<int> printWhenFinished;
     int pagesDownloaded = 0;
-    int nextJobId = 0; // ids are never reused while the program runs
 
     // Row of the record whose job carries id, or -1.
     long FindRowOfJob(int id) const;
@@ -93,6 +109,10 @@ private:
     void OnClose(wxCloseEvent&);
     void OnDownload(wxCommandEvent&);
     void OnDownloadList(wxCommandEvent&);
+    void OnInputPaste(wxClipboardTextEvent&);
+    void OnInputText(wxCommandEvent&);
+    void OnListLayout(wxEvent&); // queues FitStatusColumn
+    void BindListLayout(bool on);
     void OnUsptoPage(wxThreadEvent&);
     void OnJobStatus(wxThreadEvent&);
     void OnJobEnded(wxThreadEvent&);
@@ -105,19 +125,19 @@ private:
     void BuildMenus();
     void BuildControls();
     void StartupSteps(); // the start-up steps that follow the controls
-    // Puts record (owned from now on) in a new row under text and starts or queues its job.
-    void AddRow(const wxString& text, JobRecord* record);
-    void StartJob(JobRecord& record);
-    void StopJob(JobRecord& record);
-    // Asks the jobs of the selected rows (all rows) to end, without waiting: the waits that
-    // follow then overlap.
+    // Puts record in the queue and in a new row under text; Dispatch starts it.
+    void AddRow(const wxString& text, std::unique_ptr<JobRecord> record);
+    // The settings a job started now gets.
+    JobContext JobContextNow();
+    // Shows a record's last report in its row.
+    void ShowReport(JobRecord& record);
+    // Asks the jobs of the selected rows to end, without waiting: the waits that follow
+    // then overlap.
     void RequestStopOfSelected();
-    void RequestStopOfAll();
     // The download folder: the working folder, or the last one known good when that is gone.
     wxString DownloadFolder();
     wxString lastGoodFolder;
-    void FreeJobRecord(JobRecord* record);
-    void Forget(JobRecord* record); // takes it out of the waiting and running queues
+    wxString inputKept; // the box's last text that fitted, put back when some was cut
 
     wxDECLARE_EVENT_TABLE();
 };
@@ -133,5 +153,5 @@ extern const char* const kNoEpoKeyNotice;
 // The input box's tool tip, also shown after the unknown-format message.
 extern const char* const kInputToolTip;
 
-// Status of a row whose number has no known format (a piece of a list).
-extern const char* const kUnknownFormatStatus;
+// Said when text reached the input box in a way that may have cut it.
+extern const char* const kTooLongForTheBox;

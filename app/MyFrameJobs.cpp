@@ -1,13 +1,10 @@
-// The main window's side of the jobs: turning typed text into rows and jobs, the queue of
-// waiting jobs, and the reactions to job events.
+// The main window's side of the jobs: turning typed text into rows of the download queue,
+// and showing what the queue reports.
 #include "MyFrame.h"
 
-#include "jobRecord.h"
 #include "numberList.h"
-#include "ops.h"
-#include "pct.h"
+#include "opsPacer.h"
 #include "settings.h"
-#include "uspto.h"
 
 #include <wx/log.h>
 
@@ -29,12 +26,6 @@ const char* const kUsageQuotation =
     "deny service to the general public by generating unusually high numbers (10,000 or more) "
     "of daily database accesses (searches, pages, or hits), whether generated manually or in an "
     "automated fashion, may be denied access to these servers without notice.\"";
-
-void eraseFirst(std::vector<JobRecord*>& queue, JobRecord* record) {
-    auto it = std::find(queue.begin(), queue.end(), record);
-    if (it != queue.end())
-        queue.erase(it);
-}
 
 bool takeRequest(std::vector<int>& ids, int id) {
     auto it = std::find(ids.begin(), ids.end(), id);
@@ -59,90 +50,51 @@ void MyFrame::OnDownload(wxCommandEvent&) {
         }
         text = pieces[0]; // one number with a line break after it is still one number
     }
-    JobRecord* record = new JobRecord(text);
+    auto record = std::make_unique<JobRecord>(text);
     if (!record->valid) {
-        delete record;
         // The typed text is data, never a format.
         wxLogError("%s",
                    "\"" + TextForMessage(text) + "\" -- Unknown Format\n\n\n" + kInputToolTip);
         return;
     }
-    AddRow(text, record);
+    AddRow(text, std::move(record));
+    queue.Dispatch();
     textCtrl->SetValue(wxEmptyString);
     textCtrl->SetFocus();
 }
 
-void MyFrame::AddRow(const wxString& text, JobRecord* record) {
+void MyFrame::AddRow(const wxString& text, std::unique_ptr<JobRecord> owned) {
+    const JobRecord& record = queue.Add(std::move(owned));
     const long row = listCtrl->InsertItem(listCtrl->GetItemCount(), text);
-    listCtrl->SetItemPtrData(row, reinterpret_cast<wxUIntPtr>(record));
-    record->id = nextJobId++;
-    if (!record->valid) {
-        record->finished = true; // nothing to do; the row only reports it
-        listCtrl->SetItem(row, 1, kUnknownFormatStatus);
-        return;
-    }
-    listCtrl->SetItem(row, 1, "Waiting");
-    if (runningJobs.size() < maxThreads) {
-        runningJobs.push_back(record);
-        StartJob(*record);
-    } else {
-        waitingJobs.push_back(record);
-    }
+    listCtrl->SetItemData(row, record.id);
+    listCtrl->SetItem(row, 1, wxString::FromUTF8(record.last.status));
 }
 
-void MyFrame::StartJob(JobRecord& record) {
+JobContext MyFrame::JobContextNow() {
+    JobContext context;
+    context.connection = ConnectionSettings;
     // The download folder is the working folder; the job keeps its absolute path, so a
     // later change of folder in Setup does not move a running download.
-    const JobInput input(record.number, ConnectionSettings, DownloadFolder());
-    const OpsKeyRecord key = OpsKeyInUse();
-    ziv2ize* job = nullptr;
-    if (!key.empty()) {
-        record.kind = kOpsJob;
-        job = new ops(record.id, input, OpsCredentials{key.key, key.secret});
-    } else {
-        if (!toldAboutEpoKey) {
-            // The services the job is about to try are retired: say once what helps.
-            toldAboutEpoKey = true;
-            SetStatusText(kNoEpoKeyNotice, 0);
-        }
-        if (record.kind == kUsptoJob)
-            job = new uspto(record.id, input);
-        else
-            job = new pct(record.id, input);
+    context.folder = DownloadFolder();
+    context.key = OpsKeyInUse();
+    if (context.key.empty() && !toldAboutEpoKey) {
+        // The services the jobs are about to try are retired: say once what helps.
+        toldAboutEpoKey = true;
+        SetStatusText(kNoEpoKeyNotice, 0);
     }
-    record.job = job;
-    if (job->Create() != wxTHREAD_NO_ERROR || job->Run() != wxTHREAD_NO_ERROR) {
-        // A job that cannot run must not hold a running place forever.
-        delete job;
-        record.job = nullptr;
-        record.valid = false;
-        record.finished = true;
-        eraseFirst(runningJobs, &record);
-        const long row = FindRowOfJob(record.id);
-        if (row >= 0)
-            listCtrl->SetItem(row, 1, "Error starting the download");
-    }
+    return context;
 }
 
-void MyFrame::StopJob(JobRecord& record) {
-    if (record.job) {
-        record.job->Delete(); // asks it to end and waits; it posts nothing more
-        delete record.job;
-        record.job = nullptr;
-    }
-    record.finished = true;
+void MyFrame::ShowReport(JobRecord& record) {
+    const long row = FindRowOfJob(record.id);
+    if (row >= 0)
+        listCtrl->SetItem(row, 1, wxString::FromUTF8(record.last.status));
 }
 
 void MyFrame::RequestStopOfSelected() {
     for (long row = listCtrl->GetFirstSelected(); row != -1; row = listCtrl->GetNextSelected(row))
-        if (JobRecord* record = RecordOfRow(row); record && record->job)
-            record->job->RequestStop();
-}
-
-void MyFrame::RequestStopOfAll() {
-    for (long row = listCtrl->GetNextItem(-1); row != -1; row = listCtrl->GetNextItem(row))
-        if (JobRecord* record = RecordOfRow(row); record && record->job)
-            record->job->RequestStop();
+        if (JobRecord* record = RecordOfRow(row))
+            queue.RequestStop(*record);
 }
 
 wxString MyFrame::DownloadFolder() {
@@ -156,31 +108,11 @@ wxString MyFrame::DownloadFolder() {
     return lastGoodFolder.empty() ? cwd : lastGoodFolder;
 }
 
-void MyFrame::FreeJobRecord(JobRecord* record) {
-    StopJob(*record);
-    delete record;
-}
-
-void MyFrame::Forget(JobRecord* record) {
-    eraseFirst(runningJobs, record);
-    eraseFirst(waitingJobs, record);
-}
-
-void MyFrame::DispatchWaitingJobs() {
-    while (!waitingJobs.empty() && runningJobs.size() < maxThreads) {
-        JobRecord* record = waitingJobs.front();
-        runningJobs.push_back(record);
-        waitingJobs.erase(waitingJobs.begin());
-        StartJob(*record);
-    }
-}
-
 void MyFrame::OnJobStatus(wxThreadEvent& event) {
-    const long row = FindRowOfJob(event.GetId());
-    if (row < 0)
+    JobProgress progress;
+    if (!JobProgressOf(event, progress))
         return;
-    listCtrl->SetItem(row, 1, event.GetString());
-    if (RecordOfRow(row)->kind == kOpsJob)
+    if (JobRecord* record = queue.Report(progress); record && record->kind == kOpsJob)
         ShowEpoWeekUse();
 }
 
@@ -202,31 +134,13 @@ void MyFrame::ShowEpoWeekUse() {
 }
 
 void MyFrame::OnJobEnded(wxThreadEvent& event) {
-    const long row = FindRowOfJob(event.GetId());
-    if (row < 0)
-        return;
-    JobRecord* record = RecordOfRow(row);
-    eraseFirst(runningJobs, record);
-    if (record->job) {
-        record->job->Wait();
-        delete record->job;
-        record->job = nullptr;
-    }
-    record->finished = true;
-    if (!waitingJobs.empty()) {
-        JobRecord* next = waitingJobs.front();
-        waitingJobs.erase(waitingJobs.begin());
-        runningJobs.push_back(next);
-        StartJob(*next);
-    }
+    queue.Ended(event.GetId());
 }
 
 void MyFrame::OnJobPdfReady(wxThreadEvent& event) {
-    const long row = FindRowOfJob(event.GetId());
-    if (row < 0)
-        return;
     const wxString path = event.GetString();
-    RecordOfRow(row)->pdfPath = path;
+    if (!queue.PdfReady(event.GetId(), path))
+        return;
     if (takeRequest(openWhenFinished, event.GetId()))
         OpenPdf(path);
     if (takeRequest(printWhenFinished, event.GetId()))

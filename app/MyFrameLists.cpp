@@ -5,15 +5,89 @@
 #include "jobRecord.h"
 #include "numberList.h"
 
+#include <wx/clipbrd.h>
 #include <wx/filedlg.h>
 #include <wx/log.h>
 
-// The text the jobs post for a number they cannot place, so both kinds of row read alike.
-const char* const kUnknownFormatStatus = "Unknown Patent/Application Format";
+const char* const kTooLongForTheBox =
+    "This text is too long for the input box, so none of it was taken. Paste it with Ctrl+V "
+    "or drop it on the list instead, or save it in a file and use File \u2192 Download "
+    "List\u2026";
+
+bool MyFrame::FitsInputBox(const wxString& text) {
+    return text.utf8_str().length() <= kInputBoxBytes;
+}
+
+void MyFrame::TakeLongText(const wxString& text) {
+    const std::vector<wxString> pieces = SplitNumbers(text);
+    if (pieces.size() == 1) {
+        JobRecord probe(pieces[0]);
+        if (!probe.valid) {
+            // The pasted text is data, never a format.
+            wxLogError("%s", "\"" + TextForMessage(pieces[0]) + "\" -- Unknown Format\n\n\n" +
+                                 kInputToolTip);
+            return;
+        }
+    }
+    AddNumbers(pieces);
+    textCtrl->SetValue(wxEmptyString);
+    textCtrl->SetFocus();
+}
+
+void MyFrame::DropText(const wxString& text) {
+    if (!FitsInputBox(text)) {
+        TakeLongText(text);
+        return;
+    }
+    textCtrl->ChangeValue(text);
+    inputKept = text;
+}
+
+// Ctrl+V, Shift+Insert and the box's menu come here before the toolkit pastes.
+void MyFrame::OnInputPaste(wxClipboardTextEvent& event) {
+    wxString pasted;
+    {
+        wxClipboardLocker locker;
+        wxTextDataObject data;
+        if (!locker || !wxTheClipboard->GetData(data)) {
+            event.Skip();
+            return;
+        }
+        pasted = data.GetText();
+    }
+    long from = 0, to = 0;
+    textCtrl->GetSelection(&from, &to);
+    const wxString value = textCtrl->GetValue();
+    const wxString whole =
+        value.Left(static_cast<size_t>(from)) + pasted + value.Mid(static_cast<size_t>(to));
+    if (FitsInputBox(whole)) {
+        event.Skip(); // the toolkit pastes as it always did
+        return;
+    }
+    TakeLongText(whole);
+}
+
+// Text may still reach the box past the paste check (dropped on the box itself, pasted with
+// the middle button); the toolkit may have cut it, so a full box is refused whole.
+void MyFrame::OnInputText(wxCommandEvent& event) {
+    event.Skip();
+    const wxString value = textCtrl->GetValue();
+    if (FitsInputBox(value)) {
+        inputKept = value;
+        return;
+    }
+    // Not from inside the toolkit's own change: it is still working on the box.
+    CallAfter([this] {
+        textCtrl->ChangeValue(inputKept);
+        textCtrl->SetInsertionPointEnd();
+        wxLogError("%s", wxString::FromUTF8(kTooLongForTheBox));
+    });
+}
 
 void MyFrame::AddNumbers(const std::vector<wxString>& numbers) {
     for (const wxString& number : numbers)
-        AddRow(number, new JobRecord(number));
+        AddRow(number, std::make_unique<JobRecord>(number));
+    queue.Dispatch();
 }
 
 bool MyFrame::LoadListFile(const wxString& path) {

@@ -2,8 +2,6 @@
 // finished PDFs out of the list.
 #include "MyFrame.h"
 
-#include "jobRecord.h"
-
 #include <wx/cmdline.h>
 #include <wx/dataobj.h>
 #include <wx/dnd.h>
@@ -144,10 +142,7 @@ void MyFrame::OnRemove(wxCommandEvent&) {
     RequestStopOfSelected();
     long row;
     while ((row = listCtrl->GetFirstSelected()) != -1) {
-        if (JobRecord* record = RecordOfRow(row)) {
-            Forget(record);
-            FreeJobRecord(record);
-        }
+        queue.Remove(static_cast<int>(listCtrl->GetItemData(row)));
         listCtrl->DeleteItem(row);
     }
 }
@@ -160,8 +155,7 @@ void MyFrame::OnDelete(wxCommandEvent&) {
             const wxString path = record->pdfPath;
             if (!path.empty() && !wxRemoveFile(path) && wxFileExists(path))
                 wxLogError("Error permanently deleting %s", path);
-            Forget(record);
-            FreeJobRecord(record);
+            queue.Remove(record->id);
         }
         listCtrl->DeleteItem(row);
     }
@@ -170,12 +164,8 @@ void MyFrame::OnDelete(wxCommandEvent&) {
 void MyFrame::OnCancel(wxCommandEvent&) {
     RequestStopOfSelected();
     for (long row = listCtrl->GetFirstSelected(); row != -1; row = listCtrl->GetNextSelected(row)) {
-        JobRecord* record = RecordOfRow(row);
-        if (!record || record->finished)
-            continue;
-        StopJob(*record);
-        listCtrl->SetItem(row, 1, "Cancelled");
-        Forget(record);
+        if (JobRecord* record = RecordOfRow(row))
+            queue.Cancel(*record); // the row shows "Cancelled" when the queue reports it
     }
 }
 

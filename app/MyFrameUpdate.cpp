@@ -15,7 +15,6 @@
 #include <ctime>
 
 namespace {
-constexpr unsigned kMaxThreadsLimit = 511;
 constexpr unsigned long kHandOverPollMs = 20;
 } // namespace
 
@@ -34,12 +33,9 @@ void MyFrame::OnSetup(wxCommandEvent&) {
             DownloadFolder();
         }
     }
-    if (maxThreads > kMaxThreadsLimit)
-        maxThreads = kMaxThreadsLimit;
-    if (maxThreads == 0)
-        maxThreads = 1;
+    queue.SetLimit(ClampMaxThreads(queue.Limit()));
     // The limit may have grown.
-    DispatchWaitingJobs();
+    queue.Dispatch();
 }
 
 void MyFrame::OnUpdate(wxCommandEvent&) {
@@ -129,7 +125,7 @@ void MyFrame::OnUpdaterEvent(wxThreadEvent& event) {
         wxWindowDisabler disabler;
         wxBusyInfo busy("Waiting for download to complete!...");
         // Waiting jobs start only as running ones end, which is told by queued events.
-        while (!waitingJobs.empty()) {
+        while (queue.WaitingCount() > 0) {
             wxTheApp->Yield(true);
             wxMilliSleep(kHandOverPollMs);
         }

@@ -1,8 +1,8 @@
 #include "tesselDrop.h"
 
-#include <wx/textctrl.h>
+#include "MyFrame.h"
 
 bool tesselDrop::OnDropText(wxCoord, wxCoord, const wxString& text) {
-    m_input->ChangeValue(text);
+    m_frame->DropText(text);
     return true;
 }

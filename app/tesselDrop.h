@@ -2,14 +2,15 @@
 
 #include <wx/dnd.h>
 
-class wxTextCtrl;
+class MyFrame;
 
-// Text dropped on the main window lands in the input box; it starts nothing by itself.
+// Text dropped on the main window lands in the input box and starts nothing by itself; a
+// text too long for the box becomes its rows at once instead.
 class tesselDrop : public wxTextDropTarget {
 public:
-    explicit tesselDrop(wxTextCtrl* input) : m_input(input) {}
+    explicit tesselDrop(MyFrame* frame) : m_frame(frame) {}
     bool OnDropText(wxCoord x, wxCoord y, const wxString& text) override;
 
 private:
-    wxTextCtrl* m_input; // not owned
+    MyFrame* m_frame; // not owned; owns this target
 };

@@ -81,18 +81,21 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     return true;
 }
 
-Outcome OutcomeOf(const std::string& s) {
-    if (s == "Finished!")
+Outcome OutcomeOfPhase(JobPhase phase) {
+    switch (phase) {
+    case JobPhase::Finished:
         return Outcome::Finished;
-    if (s == "Previously Downloaded!")
+    case JobPhase::AlreadyThere:
         return Outcome::PreviouslyDownloaded;
-    if (s == "Not Found" || s == "Not Found!" || s == "Serial Number Not Found")
+    case JobPhase::NotFound:
         return Outcome::NotFound;
-    if (s == "Unknown Patent/Application Format")
+    case JobPhase::UnknownFormat:
         return Outcome::UnknownFormat;
-    if (s == "Cancelled")
+    case JobPhase::Cancelled:
         return Outcome::Cancelled;
-    return Outcome::Failed;
+    default:
+        return Outcome::Failed;
+    }
 }
 
 bool IsSuccess(Outcome outcome) {
@@ -185,17 +188,6 @@ std::string Printable(const std::string& s) {
         }
     }
     return out;
-}
-
-long PagesInStatus(const std::string& status, long* page) {
-    long at = 0, of = 0;
-    char tail = 0;
-    if (std::sscanf(status.c_str(), "Downloading page %ld of %ld%c", &at, &of, &tail) != 2 ||
-        of <= 0)
-        return -1;
-    if (page)
-        *page = at;
-    return of;
 }
 
 } // namespace qvget

@@ -1,6 +1,9 @@
-// quorvane-get without its process: the command line, how a job's last status counts, and
+// quorvane-get without its process: the command line, how a job's last report counts, and
 // the text it prints. Kept apart from main() so that the rules can be checked one by one.
 #pragma once
+
+#include "jobProgress.h"
+#include "settings.h"
 
 #include <string>
 #include <vector>
@@ -24,11 +27,12 @@ struct Options {
 bool ParseArguments(const std::vector<std::string>& args, Options& options, std::string& error);
 
 // The highest -j: the same ceiling as the window's jobs-at-once setting.
-constexpr int kMaxJobs = 511;
+constexpr int kMaxJobs = int(kMaxThreadsLimit);
 
-// How a document ended, by the last status text its job posted.
+// How a document ended, by the phase of its job's last report (a job that stopped midway
+// failed).
 enum class Outcome { Finished, PreviouslyDownloaded, NotFound, UnknownFormat, Failed, Cancelled };
-Outcome OutcomeOf(const std::string& lastStatus);
+Outcome OutcomeOfPhase(JobPhase lastPhase);
 // Finished and PreviouslyDownloaded: the document is in the folder.
 bool IsSuccess(Outcome outcome);
 
@@ -44,8 +48,5 @@ std::string JsonString(const std::string& utf8);
 // status text, which may carry bytes from the network, can move the cursor or change the
 // terminal's state.
 std::string Printable(const std::string& utf8);
-
-// The page count in "Downloading page 3 of 12" (12), or -1; page gets the 3.
-long PagesInStatus(const std::string& status, long* page = nullptr);
 
 } // namespace qvget

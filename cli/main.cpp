@@ -1,15 +1,11 @@
 // quorvane-get: downloads the documents of a list of numbers into a folder, several at once,
 // on the same jobs as the window. It links the base library of wxWidgets only, so it runs
 // where there is no display (over SSH, from cron).
+#include "downloadQueue.h"
 #include "getCore.h"
-#include "jobRecord.h"
 #include "netInit.h"
 #include "numberList.h"
-#include "ops.h"
-#include "pct.h"
 #include "settings.h"
-#include "uspto.h"
-#include "ziv2ize.h"
 
 #include <wx/event.h>
 #include <wx/filefn.h>
@@ -24,8 +20,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -100,33 +94,42 @@ void WriteAll(int fd, const std::string& text) {
 }
 
 struct Document {
-    std::string given; // as given, for the output
-    std::unique_ptr<JobRecord> record;
-    std::string status = "Waiting";
-    std::string file;
-    long pages = -1; // announced by the job's status, -1 until then
-    enum State { Waiting, Running, Ended } state = Waiting;
+    std::string given;           // as given, for the output
+    JobRecord* record = nullptr; // in the queue, which owns it
+    bool ended = false;
     Outcome outcome = Outcome::Failed;
 };
 
 enum class Display { Live, Lines, Json };
 
-// Runs the documents' jobs, at most `limit` at once, and shows their progress. The jobs
-// post to this handler from their threads; QueueEvent also writes a byte to a pipe, so the
-// main thread sleeps in poll() until there is something to do or a stop signal arrives.
+// Shows the documents of the download queue, at most `limit` at once. The jobs post to
+// this handler from their threads; QueueEvent also writes a byte to a pipe, so the main
+// thread sleeps in poll() until there is something to do or a stop signal arrives.
 class Runner : public wxEvtHandler {
 public:
-    Runner(std::vector<Document>& docs, const StoredSettings& settings, const wxString& folder,
-           unsigned limit, Display display, int signalFd)
-        : m_docs(docs), m_settings(settings), m_folder(folder), m_limit(limit), m_display(display),
-          m_signalFd(signalFd) {
+    Runner(const std::vector<wxString>& numbers, const StoredSettings& settings,
+           const wxString& folder, unsigned limit, Display display, int signalFd)
+        : m_settings(settings), m_folder(folder), m_display(display), m_signalFd(signalFd),
+          m_queue([this] { return Context(); }, [this](JobRecord&) { m_dirty = true; },
+                  [this](JobRecord& r) { End(r); }) {
         if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
             m_wake[0] = m_wake[1] = -1;
         Bind(wxEVT_JOB_STATUS, &Runner::OnStatus, this);
         Bind(wxEVT_JOB_PDF_READY, &Runner::OnPdfReady, this);
         Bind(wxEVT_JOB_ENDED, &Runner::OnEnded, this);
+        m_queue.SetLimit(limit);
+        // The queue's ids run from 0 in the order added: the documents' indexes.
+        m_docs.resize(numbers.size());
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            m_docs[i].given = Utf8(numbers[i]);
+            JobRecord& record = m_queue.Add(std::make_unique<JobRecord>(numbers[i]));
+            m_docs[i].record = &record;
+            if (record.finished)
+                End(record); // a number of no known form
+        }
     }
     ~Runner() override {
+        m_queue.StopAll();
         for (int fd : m_wake)
             if (fd >= 0)
                 ::close(fd);
@@ -148,137 +151,69 @@ public:
     int Run();
 
 private:
-    void OnStatus(wxThreadEvent& event);
-    void OnPdfReady(wxThreadEvent& event);
-    void OnEnded(wxThreadEvent& event);
+    JobContext Context() const {
+        JobContext context;
+        context.connection = m_settings.connection;
+        context.folder = m_folder;
+        context.key = m_settings.opsKey;
+        return context;
+    }
+    void OnStatus(wxThreadEvent& event) {
+        JobProgress progress;
+        if (JobProgressOf(event, progress))
+            m_queue.Report(progress);
+    }
+    void OnPdfReady(wxThreadEvent& event) { m_queue.PdfReady(event.GetId(), event.GetString()); }
+    void OnEnded(wxThreadEvent& event) { m_queue.Ended(event.GetId()); }
 
-    Document* DocOf(int id);
-    void Dispatch();
-    bool NumberRunning(const wxString& number) const;
-    void Start(Document& doc, int id);
-    void End(Document& doc);
-    void CancelAll();
+    Document* DocOf(const JobRecord& record);
+    void End(JobRecord& record);
     void Drain();
     void Redraw(bool now);
     std::string EndLine(const Document& doc) const;
 
-    std::vector<Document>& m_docs;
+    std::vector<Document> m_docs;
     const StoredSettings& m_settings;
     const wxString m_folder;
-    const unsigned m_limit;
     const Display m_display;
     const int m_signalFd;
     int m_wake[2] = {-1, -1};
-    unsigned m_running = 0;
+    DownloadQueue m_queue;
     size_t m_ended = 0;
     std::vector<int> m_counts = std::vector<int>(6, 0);
     // Live display: lines drawn below the finished ones, and what is still to print.
     int m_liveLines = 0;
     std::string m_endedText;
     bool m_dirty = false;
-    bool m_stopping = false;
     Clock::time_point m_lastDraw;
 };
 
-Document* Runner::DocOf(int id) {
-    if (id < 0 || static_cast<size_t>(id) >= m_docs.size())
+Document* Runner::DocOf(const JobRecord& record) {
+    if (record.id < 0 || static_cast<size_t>(record.id) >= m_docs.size())
         return nullptr;
-    Document& doc = m_docs[static_cast<size_t>(id)];
-    return doc.state == Document::Running ? &doc : nullptr;
+    return &m_docs[static_cast<size_t>(record.id)];
 }
 
-void Runner::OnStatus(wxThreadEvent& event) {
-    Document* doc = DocOf(event.GetId());
-    if (!doc)
+void Runner::End(JobRecord& record) {
+    Document* found = DocOf(record);
+    if (!found || found->ended)
         return;
-    doc->status = Utf8(event.GetString());
-    const long pages = qvget::PagesInStatus(doc->status);
-    if (pages > 0)
-        doc->pages = pages;
-    m_dirty = true;
-}
-
-void Runner::OnPdfReady(wxThreadEvent& event) {
-    if (Document* doc = DocOf(event.GetId()))
-        doc->file = Utf8(event.GetString());
-}
-
-void Runner::OnEnded(wxThreadEvent& event) {
-    Document* doc = DocOf(event.GetId());
-    if (!doc || m_stopping)
-        return; // while stopping, CancelAll has waited for the job already
-    doc->record->job->Wait();
-    delete doc->record->job;
-    doc->record->job = nullptr;
-    --m_running;
-    End(*doc);
-    Dispatch();
-}
-
-bool Runner::NumberRunning(const wxString& number) const {
-    for (const Document& doc : m_docs)
-        if (doc.state == Document::Running && doc.record->number.IsSameAs(number, false))
-            return true;
-    return false;
-}
-
-void Runner::Dispatch() {
-    for (size_t i = 0; i < m_docs.size() && m_running < m_limit; ++i) {
-        Document& doc = m_docs[i];
-        if (doc.state != Document::Waiting)
-            continue;
-        if (!doc.record->valid) {
-            doc.state = Document::Running; // for End's bookkeeping only
-            doc.status = "Unknown Patent/Application Format";
-            End(doc);
-            continue;
-        }
-        // The same number twice waits for the first: it then finds the file in place
-        // instead of downloading it a second time into the same name.
-        if (NumberRunning(doc.record->number))
-            continue;
-        Start(doc, static_cast<int>(i));
-    }
-}
-
-void Runner::Start(Document& doc, int id) {
-    const JobInput input(doc.record->number, m_settings.connection, m_folder);
-    ziv2ize* job = nullptr;
-    // With an EPO key every number goes to the EPO, as in the window.
-    if (!m_settings.opsKey.empty())
-        job = new ops(id, input, OpsCredentials{m_settings.opsKey.key, m_settings.opsKey.secret});
-    else if (doc.record->kind == kUsptoJob)
-        job = new uspto(id, input);
-    else
-        job = new pct(id, input);
-    doc.state = Document::Running;
-    doc.status = "Downloading";
-    if (job->Create() != wxTHREAD_NO_ERROR || job->Run() != wxTHREAD_NO_ERROR) {
-        delete job;
-        doc.status = "Error starting the download";
-        End(doc);
-        return;
-    }
-    doc.record->job = job;
-    ++m_running;
-    m_dirty = true;
-}
-
-void Runner::End(Document& doc) {
-    doc.state = Document::Ended;
-    doc.outcome = qvget::OutcomeOf(doc.status);
-    if (!qvget::IsSuccess(doc.outcome))
-        doc.file.clear();
+    Document& doc = *found;
+    const JobProgress& last = record.last;
+    doc.ended = true;
+    doc.outcome = qvget::OutcomeOfPhase(last.phase);
     ++m_counts[static_cast<size_t>(doc.outcome)];
     ++m_ended;
     switch (m_display) {
     case Display::Json: {
         std::string line = "{\"number\":" + qvget::JsonString(doc.given) +
-                           ",\"status\":" + qvget::JsonString(doc.status) + ",\"file\":";
-        line += doc.file.empty() ? "null" : qvget::JsonString(doc.file);
+                           ",\"status\":" + qvget::JsonString(last.status) + ",\"file\":";
+        line += qvget::IsSuccess(doc.outcome) && !last.file.empty() ? qvget::JsonString(last.file)
+                                                                    : "null";
         line += ",\"pages\":";
-        line +=
-            doc.pages > 0 && doc.outcome == Outcome::Finished ? std::to_string(doc.pages) : "null";
+        line += last.pageCount > 0 && doc.outcome == Outcome::Finished
+                    ? std::to_string(last.pageCount)
+                    : "null";
         WriteAll(STDOUT_FILENO, line + "}\n");
         break;
     }
@@ -293,11 +228,12 @@ void Runner::End(Document& doc) {
 }
 
 std::string Runner::EndLine(const Document& doc) const {
-    std::string line = qvget::Printable(doc.given + ": " + doc.status);
-    if (doc.outcome == Outcome::Finished && doc.pages > 0)
-        line += ", " + std::to_string(doc.pages) + (doc.pages == 1 ? " page" : " pages");
-    if (!doc.file.empty())
-        line += " -> " + qvget::Printable(doc.file);
+    const JobProgress& last = doc.record->last;
+    std::string line = qvget::Printable(doc.given + ": " + last.status);
+    if (doc.outcome == Outcome::Finished && last.pageCount > 0)
+        line += ", " + std::to_string(last.pageCount) + (last.pageCount == 1 ? " page" : " pages");
+    if (qvget::IsSuccess(doc.outcome) && !last.file.empty())
+        line += " -> " + qvget::Printable(last.file);
     return line;
 }
 
@@ -330,18 +266,18 @@ void Runner::Redraw(bool now) {
     m_endedText.clear();
     m_liveLines = 0;
     for (const Document& doc : m_docs) {
-        if (doc.state != Document::Running)
+        if (doc.ended || !doc.record->job)
             continue;
         std::string line = "  " + qvget::Printable(doc.given);
         if (line.size() < 20)
             line.resize(20, ' ');
-        line += " " + qvget::Printable(doc.status);
+        line += " " + qvget::Printable(doc.record->last.status);
         out += Fit(line, width) + "\n";
         ++m_liveLines;
     }
     if (m_ended < m_docs.size()) {
         out += Fit("[" + std::to_string(m_ended) + "/" + std::to_string(m_docs.size()) + "] " +
-                       std::to_string(m_running) + " running",
+                       std::to_string(m_queue.RunningCount()) + " running",
                    width) +
                "\n";
         ++m_liveLines;
@@ -364,41 +300,8 @@ void Runner::Drain() {
     }
 }
 
-void Runner::CancelAll() {
-    // Every job is asked at once and all are awaited together: one after another, each
-    // cancellation would add its own delay. wxThread::Delete asks and waits in one call, so
-    // each runs on a helper thread of its own.
-    std::vector<std::thread> stoppers;
-    for (Document& doc : m_docs) {
-        if (doc.state != Document::Running || !doc.record->job)
-            continue;
-        ziv2ize* job = doc.record->job;
-        try {
-            stoppers.emplace_back([job] { job->Delete(); });
-        } catch (const std::system_error&) {
-            job->Delete(); // no thread to spare: this one is asked and awaited alone
-        }
-    }
-    for (std::thread& t : stoppers)
-        t.join();
-    // What the jobs posted before they stopped still counts: a document whose file was put
-    // in place is downloaded, even when the signal came before its end was reported.
-    m_stopping = true;
-    Drain();
-    for (Document& doc : m_docs) {
-        if (doc.state == Document::Ended)
-            continue;
-        delete doc.record->job;
-        doc.record->job = nullptr;
-        if (doc.state == Document::Waiting || !qvget::IsSuccess(qvget::OutcomeOf(doc.status)))
-            doc.status = "Cancelled";
-        End(doc);
-    }
-    m_running = 0;
-}
-
 int Runner::Run() {
-    Dispatch();
+    m_queue.Dispatch();
     Redraw(true);
     while (m_ended < m_docs.size()) {
         struct pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_signalFd, POLLIN, 0}};
@@ -406,7 +309,11 @@ int Runner::Run() {
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN) {
-            CancelAll();
+            // Every job is asked at once and all are awaited together. What they posted
+            // before they stopped still counts.
+            m_queue.StopAll();
+            Drain();
+            m_queue.EndUnfinished();
             Redraw(true);
             if (m_display == Display::Live)
                 WriteAll(STDOUT_FILENO, qvget::Summary(m_counts) + "\n");
@@ -491,12 +398,6 @@ int Main(int argc, char** argv) {
     const unsigned limit =
         options.jobs > 0 ? static_cast<unsigned>(options.jobs) : settings.maxThreads;
 
-    std::vector<Document> docs(numbers.size());
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        docs[i].given = Utf8(numbers[i]);
-        docs[i].record.reset(new JobRecord(numbers[i]));
-    }
-
     // The stop signals are taken from a descriptor by the main thread alone: blocked here,
     // before the first job thread, they stay blocked in every thread made afterwards.
     sigset_t stop;
@@ -518,7 +419,7 @@ int Main(int argc, char** argv) {
 
     int status = 1;
     {
-        Runner runner(docs, settings, folder, limit, display, signalFd);
+        Runner runner(numbers, settings, folder, limit, display, signalFd);
         if (!runner.ok())
             std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
         if (runner.ok()) {

@@ -1,5 +1,4 @@
-// Kept apart from pdfWriter.cpp so that a program that only calls AddPage does not pull
-// in the HTTP session.
+// A page of the USPTO route: fetched through the job's session straight into the writer.
 #include "pdfWriter.h"
 
 #include "httpSession.h"
@@ -7,10 +6,6 @@
 bool pdfWriter::AddPageFromServer(httpSession& session, wxString path) {
     if (!m_ok)
         return false;
-    wxInputStream* in = session.Request(path);
-    if (!in)
-        return false;
-    const bool added = AddPage(*in);
-    delete in;
-    return added;
+    const std::unique_ptr<wxInputStream> in = session.Request(path);
+    return in && AddPage(*in);
 }

@@ -1,7 +1,5 @@
 #include "jobText.h"
 
-#include <cstdlib>
-
 namespace jobtext {
 
 bool AtEnd(wxInputStream& in) {
@@ -40,28 +38,6 @@ bool ReadLine(wxInputStream& in, wxString& line) {
     }
     line = wxString::From8BitData(bytes.data(), bytes.size());
     return any;
-}
-
-long LeadingLong(const wxString& text) {
-    const wxScopedCharBuffer bytes = text.To8BitData();
-    return std::strtol(bytes.data(), nullptr, 10);
-}
-
-unsigned long LeadingULong(const wxString& text) {
-    const wxScopedCharBuffer bytes = text.To8BitData();
-    return std::strtoul(bytes.data(), nullptr, 10);
-}
-
-bool IsNumber(const wxString& text) {
-    size_t i = 0;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
-        i = 1;
-    for (; i < text.length(); ++i) {
-        const wxUniChar c = text[i];
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
 }
 
 wxString PercentEncode(const wxString& text) {

@@ -3,6 +3,8 @@
 // is positioned exactly at the next byte, as the multipart page answers need.
 #pragma once
 
+#include "numberText.h"
+
 #include <wx/stream.h>
 #include <wx/string.h>
 
@@ -17,13 +19,10 @@ bool AtEnd(wxInputStream& in);
 // at its end before the first byte.
 bool ReadLine(wxInputStream& in, wxString& line);
 
-// Value of the leading digits in the manner of strtol / strtoul (0 when there are none;
-// leading white space and one sign are accepted, following text is ignored).
-long LeadingLong(const wxString& text);
-unsigned long LeadingULong(const wxString& text);
-
-// wxString::IsNumber: digits only after at most one "+" or "-"; the empty text passes.
-bool IsNumber(const wxString& text);
+// The digit readers of the number forms, for the answers' counts.
+using numbertext::IsNumber;
+using numbertext::LeadingLong;
+using numbertext::LeadingULong;
 
 // Percent-encodes every byte that is not an unreserved URL character (A-Z a-z 0-9 - . _ ~).
 wxString PercentEncode(const wxString& text);

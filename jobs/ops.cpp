@@ -2,6 +2,7 @@
 
 #include "httpSession.h"
 #include "pdfWriter.h"
+#include "remoteHosts.h"
 #include "tiffReader.h"
 
 #include <wx/mstream.h>
@@ -12,7 +13,8 @@
 
 namespace {
 
-const char kUserAgent[] = "Quorvane (EPO OPS 3.2 client)";
+// Where the service lives; tests and the sample service reach the same name through a proxy.
+const wxString kRestBase = wxString(remotehosts::kEpoOpsBase) + "rest-services/";
 
 bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
@@ -75,8 +77,17 @@ bool TiffKeptUnchanged(const std::string& bytes) {
 
 } // namespace
 
-long long OpsWeekQuotaUsedBytes() {
-    return opsPacer::Instance().WeekUsedBytes();
+wxString ops::PdfName(const OpsNumber& mapped) {
+    return mapped.ok ? mapped.name + ".pdf" : wxString();
+}
+
+wxString ops::PdfName(const wxString& number) {
+    return PdfName(MapOpsNumber(number));
+}
+
+void ops::PostActivity() {
+    if (!m_activity.empty())
+        PostPage(m_activity, m_page, m_pageCount);
 }
 
 ops::ops(int id_, const JobInput& input, const OpsCredentials& key)
@@ -102,13 +113,9 @@ bool ops::Pause(long long ms) {
 }
 
 bool ops::HourlyCountdown() {
-    const long long minute = 60LL * GetCountdownStepMs();
-    for (int n = 10; n >= 1; --n) {
-        PostStatus(wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n));
-        if (!Pause(minute))
-            return false;
-    }
-    return true;
+    return Countdown(
+        [](int n) { return wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n); },
+        true, 60);
 }
 
 bool ops::WaitTurn(OpsService service) {
@@ -118,8 +125,8 @@ bool ops::WaitTurn(OpsService service) {
         bool suspended = false;
         const long long wait = pacer.Turn(service, &suspended).count();
         if (wait == 0) {
-            if (shown >= 0 && !m_activity.empty())
-                PostStatus(m_activity);
+            if (shown >= 0)
+                PostActivity();
             return true;
         }
         if (suspended) {
@@ -127,7 +134,8 @@ bool ops::WaitTurn(OpsService service) {
             const long seconds = static_cast<long>((wait + 999) / 1000);
             if (seconds != shown) {
                 shown = seconds;
-                PostStatus(m_page > 0
+                PostStatus(JobPhase::Countdown,
+                           m_page > 0
                                ? wxString::Format("EPO Asks to Wait, Resuming Page %i in %lis",
                                                   m_page, seconds)
                                : wxString::Format("EPO Asks to Wait, Resuming in %lis", seconds));
@@ -138,47 +146,34 @@ bool ops::WaitTurn(OpsService service) {
     }
 }
 
-OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key) {
-    httpAnswer a;
-    std::vector<std::string> headers = {"Authorization: " + OpsBasicAuthorization(key),
-                                        "Content-Type: application/x-www-form-urlencoded",
-                                        "Accept: application/json",
-                                        std::string("User-Agent: ") + kUserAgent};
-    session.SetMaxBodyBytes(ops::kMaxTokenAnswer);
-    if (!session.Exchange(wxString(opshost::kBase) + opshost::kTokenPath, headers,
-                          "grant_type=client_credentials", a)) {
-        OpsTokenAnswer failed;
-        failed.error = session.GetError();
-        return failed;
-    }
-    opsPacer::Instance().Observe(a.Header("X-Throttling-Control"));
-    opsPacer::Instance().NoteWeekUsed(a.Header("X-RegisteredQuotaPerWeek-Used"));
-    return ReadOpsTokenAnswer(a.status, a.Header("X-Rejection-Reason"), a.body);
-}
-
 OpsTokenAnswer ops::FetchToken() {
     return RequestOpsToken(session, m_key);
 }
 
 ops::Outcome ops::Token(std::string& token) {
-    for (;;) {
-        wxString error;
-        const opsTokens::Result r = opsTokens::Instance().Get(
-            m_key, [this] { return FetchToken(); }, [this] { return TestDestroy(); }, token, error);
-        if (r == opsTokens::Result::Ok)
-            return Outcome::Answer;
-        if (r == opsTokens::Result::Cancelled || TestDestroy())
-            return Outcome::Cancelled;
-        if (r == opsTokens::Result::Refused) {
-            PostStatus("EPO Refused the Key! Check the Consumer Key and Secret in Setup");
-            return Outcome::Final;
-        }
-        const bool waited = Countdown([&error](int n) {
+    Outcome outcome = Outcome::Cancelled;
+    wxString error;
+    RetryWithCountdown(
+        [&] {
+            const opsTokens::Result r = opsTokens::Instance().Get(
+                m_key, [this] { return FetchToken(); }, [this] { return TestDestroy(); }, token,
+                error);
+            if (r == opsTokens::Result::Ok) {
+                outcome = Outcome::Answer;
+                return Attempt::Done;
+            }
+            if (r == opsTokens::Result::Refused && !TestDestroy()) {
+                PostStatus(JobPhase::Failed,
+                           "EPO Refused the Key! Check the Consumer Key and Secret in Setup");
+                outcome = Outcome::Final;
+                return Attempt::Stop;
+            }
+            return r == opsTokens::Result::Cancelled ? Attempt::Stop : Attempt::Again;
+        },
+        [&error](int n) {
             return wxString::Format("Error %s Getting EPO Access Reconnecting in %is", error, n);
         });
-        if (!waited)
-            return Outcome::Cancelled;
-    }
+    return outcome;
 }
 
 ops::Outcome ops::Call(OpsService service, const wxString& path, const char* accept,
@@ -200,10 +195,9 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
         answer = httpAnswer();
         const std::vector<std::string> headers = {"Authorization: Bearer " + token,
                                                   std::string("Accept: ") + accept,
-                                                  std::string("User-Agent: ") + kUserAgent};
+                                                  std::string("User-Agent: ") + kOpsUserAgent};
         session.SetMaxBodyBytes(service == OpsService::Images ? kMaxPageAnswer : kMaxInquiryAnswer);
-        if (!session.Exchange(wxString(opshost::kBase) + opshost::kRestPath + path, headers,
-                              std::string(), answer)) {
+        if (!session.Exchange(kRestBase + path, headers, std::string(), answer)) {
             if (TestDestroy())
                 return Outcome::Cancelled;
             answer.status = 0;
@@ -227,7 +221,7 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
         if (answer.status == 403) {
             const std::string reason = answer.Header("X-Rejection-Reason");
             if (Contains(reason, "RegisteredQuotaPerWeek")) {
-                PostStatus("EPO Weekly Quota Used Up! Try Again Next Week");
+                PostStatus(JobPhase::Failed, "EPO Weekly Quota Used Up! Try Again Next Week");
                 return Outcome::Final;
             }
             if (Contains(reason, "ThrottlingControlQuota")) {
@@ -240,8 +234,7 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
             if (Contains(reason, "QuotaPer")) { // hourly, and the anonymous ones
                 if (!HourlyCountdown())
                     return Outcome::Cancelled;
-                if (!m_activity.empty())
-                    PostStatus(m_activity);
+                PostActivity();
                 continue;
             }
         }
@@ -253,42 +246,40 @@ ops::Outcome ops::Call(OpsService service, const wxString& path, const char* acc
 
 bool ops::FetchInquiry(OpsInstance& chosen) {
     const wxString path = m_number.InquiryPath();
-    for (;;) {
-        httpAnswer answer;
-        const Outcome o = Call(OpsService::Retrieval, path, "application/xml", answer);
-        if (o != Outcome::Answer)
-            return false;
-        if (answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound") {
-            PostStatus("Not Found!");
-            return false;
-        }
-        std::vector<OpsInstance> instances;
-        if (answer.status == 200) {
-            if (ParseOpsInquiry(answer.body, instances)) {
-                const int at = ChooseOpsInstance(instances, m_number.kind);
-                if (at < 0) {
-                    PostStatus("Not Found!");
-                    return false;
-                }
-                chosen = instances[at];
-                return true;
+    return RetryWithCountdown(
+        [&] {
+            httpAnswer answer;
+            if (Call(OpsService::Retrieval, path, "application/xml", answer) != Outcome::Answer)
+                return Attempt::Stop;
+            if (answer.status == 404 && FaultCode(answer.body) == "SERVER.EntityNotFound") {
+                PostStatus(JobPhase::NotFound, "Not Found!");
+                return Attempt::Stop;
             }
-            m_lastError = "Unreadable Answer";
-        }
-        if (TestDestroy())
-            return false;
-        const bool waited = Countdown([this](int n) {
+            std::vector<OpsInstance> instances;
+            if (answer.status == 200) {
+                if (ParseOpsInquiry(answer.body, instances)) {
+                    const int at = ChooseOpsInstance(instances, m_number.kind);
+                    if (at < 0) {
+                        PostStatus(JobPhase::NotFound, "Not Found!");
+                        return Attempt::Stop;
+                    }
+                    chosen = instances[at];
+                    return Attempt::Done;
+                }
+                m_lastError = "Unreadable Answer";
+            }
+            return Attempt::Again;
+        },
+        [this](int n) {
             return wxString::Format("Error %s Downloading Page List Reconnecting in %is",
                                     m_lastError, n);
         });
-        if (!waited)
-            return false;
-    }
 }
 
 // One page into the writer: its TIFF when that can go in unchanged, else the same page as
-// PDF. True when added; false with m_lastError for another attempt, or with m_pageFailed
-// set when neither form can be kept without re-encoding.
+// PDF. Outcome::Answer with added set when it went in; otherwise m_lastError says why,
+// m_pageMissing that the service has no such page, m_pageDamaged that its answer came whole
+// but could not be read, and a writer no longer ok that the page can never be kept.
 ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, bool& added) {
     added = false;
     httpAnswer answer;
@@ -323,62 +314,66 @@ ops::Outcome ops::AddPage(pdfWriter& writer, const OpsInstance& doc, int page, b
 
 bool ops::AddPages(pdfWriter& writer, const OpsInstance& doc) {
     const int count = static_cast<int>(doc.pages);
+    m_pageCount = count;
     for (int i = 1; i <= count; ++i) {
         m_page = i;
+        if (TestDestroy())
+            return false;
         int damaged = 0; // answers in a row that came whole but could not be read
-        for (;;) {
-            if (TestDestroy())
-                return false;
-            m_activity = wxString::Format("Downloading %s page %i of %i", m_shown, i, count);
-            PostStatus(m_activity);
-            bool added = false;
-            if (AddPage(writer, doc, i, added) != Outcome::Answer)
-                return false;
-            if (added)
-                break;
-            if (m_pageMissing) {
-                // The inquiry promised the page; asking again would get the same answer.
-                PostStatus(wxString::Format("Error Page %i Not Found!", i));
-                return false;
-            }
-            if (!writer.m_ok) {
-                PostStatus(wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
-                                            writer.m_message));
-                return false;
-            }
-            damaged = m_pageDamaged ? damaged + 1 : 0;
-            if (damaged >= kMaxDamagedAnswers) {
-                // The service keeps sending the same unreadable page: waiting will not mend it.
-                PostStatus(wxString::Format("Error Page %i Damaged: %s", i, m_lastError));
-                return false;
-            }
-            if (TestDestroy())
-                return false;
-            const bool waited = Countdown(
-                [this](int n) {
-                    return wxString::Format("Error %s Downloading Page Reconnecting in %is",
-                                            m_lastError, n);
-                },
-                false);
-            if (!waited)
-                return false;
-        }
+        const bool added = RetryWithCountdown(
+            [&] {
+                m_activity = wxString::Format("Downloading %s page %i of %i", m_shown, i, count);
+                PostActivity();
+                bool pageAdded = false;
+                if (AddPage(writer, doc, i, pageAdded) != Outcome::Answer)
+                    return Attempt::Stop;
+                if (pageAdded)
+                    return Attempt::Done;
+                if (m_pageMissing) {
+                    // The inquiry promised the page; asking again would get the same answer.
+                    PostStatus(JobPhase::Failed, wxString::Format("Error Page %i Not Found!", i));
+                    return Attempt::Stop;
+                }
+                if (!writer.m_ok) {
+                    PostStatus(JobPhase::Failed,
+                               wxString::Format("Error Page %i Cannot Be Kept Unchanged: %s", i,
+                                                writer.m_message));
+                    return Attempt::Stop;
+                }
+                damaged = m_pageDamaged ? damaged + 1 : 0;
+                if (damaged >= kMaxDamagedAnswers) {
+                    // The service keeps sending the same unreadable page: waiting will not
+                    // mend it.
+                    PostStatus(JobPhase::Failed,
+                               wxString::Format("Error Page %i Damaged: %s", i, m_lastError));
+                    return Attempt::Stop;
+                }
+                return Attempt::Again;
+            },
+            [this](int n) {
+                return wxString::Format("Error %s Downloading Page Reconnecting in %is",
+                                        m_lastError, n);
+            },
+            false);
+        if (!added)
+            return false;
     }
     return true;
 }
 
 wxThread::ExitCode ops::Entry() {
     if (!session.m_ok) {
-        PostStatus("Error Initializing WinInet!");
+        PostStatus(JobPhase::Failed, wxString::Format("Error Preparing the HTTPS Connection: %s",
+                                                      session.GetError()));
         return 0;
     }
     m_number = MapOpsNumber(number);
     if (!m_number.ok) {
-        PostStatus("Unknown Patent/Application Format");
+        PostStatus(JobPhase::UnknownFormat, kUnknownFormatStatus);
         return 0;
     }
-    PostStatus("Downloading from ops.epo.org");
-    if (PreviouslyDownloaded(m_number.name + ".pdf"))
+    PostStatus(JobPhase::LookingUp, "Downloading from ops.epo.org");
+    if (PreviouslyDownloaded(PdfName(m_number)))
         return 0;
     if (TestDestroy())
         return 0;
@@ -389,6 +384,7 @@ wxThread::ExitCode ops::Entry() {
     // The publication taken, as the user sees it in the row.
     m_shown = doc.kind.empty() ? m_number.Display()
                                : m_number.country + " " + m_number.number + " " + doc.kind;
+    SetPublication(m_shown);
     if (TestDestroy())
         return 0;
 
@@ -399,7 +395,7 @@ wxThread::ExitCode ops::Entry() {
         info.sections.push_back({section.name, static_cast<int>(section.startPage)});
     pdfWriter writer(output.GetFullPath(), static_cast<int>(doc.pages), info);
     if (!writer.m_ok) {
-        PostStatus("Error Opening PDF");
+        PostStatus(JobPhase::Failed, "Error Opening PDF");
         return 0;
     }
     if (!AddPages(writer, doc))

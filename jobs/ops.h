@@ -13,34 +13,21 @@
 class pdfWriter;
 struct httpAnswer;
 
-namespace opshost {
-// Where the service lives; tests and the sample service reach the same name through a proxy.
-constexpr const char* kBase = "https://ops.epo.org/3.2/";
-constexpr const char* kTokenPath = "auth/accesstoken";
-constexpr const char* kRestPath = "rest-services/";
-} // namespace opshost
-
-// The bytes of the week's quota the service reported last (any job, any key), -1 before any
-// answer: what the program shows as "EPO: 1.2 GB of 4 GB this week".
-long long OpsWeekQuotaUsedBytes();
-// The free tier's weekly allowance, for that display.
-constexpr long long kOpsWeekQuotaBytes = 4LL * 1000 * 1000 * 1000;
-
-// Asks the token endpoint through session for key: what Setup's key check and the jobs use.
-OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key);
-
 class ops : public ziv2ize {
 public:
     ops(int id, const JobInput& input, const OpsCredentials& key);
     ~ops() override;
 
+    // The PDF's name for a typed number, empty when the EPO cannot name it.
+    static wxString PdfName(const wxString& number);
+    static wxString PdfName(const OpsNumber& mapped);
+
     // Ceilings of the answers: far above the largest real one (an inquiry is a few kB, a
-    // page 30 to 300 kB, a token answer under 1 kB).
+    // page 30 to 300 kB).
     static constexpr size_t kMaxInquiryAnswer = kMaxOpsInquiryBytes;
     static constexpr size_t kMaxPageAnswer = size_t(16) << 20;
     // A page the service sends damaged this many times in a row ends the document.
     static constexpr int kMaxDamagedAnswers = 3;
-    static constexpr size_t kMaxTokenAnswer = size_t(64) << 10;
 
 protected:
     ExitCode Entry() override;
@@ -61,6 +48,8 @@ private:
     OpsTokenAnswer FetchToken();
     // Waits for the pacer's turn; a suspended service shows its countdown.
     bool WaitTurn(OpsService service);
+    // Posts again what the row showed before a wait (the page being fetched).
+    void PostActivity();
     // Sleeps ms in slices; false when cancelled.
     bool Pause(long long ms);
     // Ten steps of a minute each (of the countdown's time scale), with their status.
@@ -74,6 +63,7 @@ private:
     OpsNumber m_number;
     wxString m_shown;           // "EP 1000000 B1": the publication taken, as the row shows it
     int m_page = 0;             // the page being fetched, 0 before the pages
+    int m_pageCount = 0;        // pages of the publication taken
     wxString m_lastError;       // of the last failed request, for the countdown text
     bool m_pageMissing = false; // the last page asked for is not there (404)
     bool m_pageDamaged = false; // the last page came whole but could not be read

@@ -125,34 +125,37 @@ bool PositionAtPageImage(wxInputStream& in) {
     return !jobtext::AtEnd(in);
 }
 
-pct::pct(int id_, const JobInput& input)
-    : ziv2ize(id_, input), opsSession(input.connection), pageCount(0) {
-    WatchSession(opsSession);
-    if (opsSession.m_ok)
-        opsSession.AddHeader(wxString("SOAPAction: \"") + kOps + kOpsPath + "\"");
+wxString pct::PdfName(const wxString& number) {
+    wxString name = number;
+    name.Replace("/", "-");
+    return name + ".pdf";
+}
+
+pct::pct(int id_, const JobInput& input) : ziv2ize(id_, input), pageCount(0) {
+    if (session.m_ok)
+        session.AddHeader(wxString("SOAPAction: \"") + kOps + kOpsPath + "\"");
 }
 
 pct::~pct() {}
 
 wxThread::ExitCode pct::Entry() {
-    if (!opsSession.m_ok) {
-        PostStatus(wxString::Format("Error %s", opsSession.GetError()));
+    if (!session.m_ok) {
+        PostStatus(JobPhase::Failed, wxString::Format("Error %s", session.GetError()));
         return 0;
     }
-    wxString name = number;
-    name.Replace("/", "-");
-    PostStatus(wxString("Downloading from ") + kEspacenetSite);
-    if (PreviouslyDownloaded(name + ".pdf"))
+    PostStatus(JobPhase::LookingUp, wxString("Downloading from ") + kEspacenetSite);
+    if (PreviouslyDownloaded(PdfName(number)))
         return 0;
     if (TestDestroy())
         return 0;
 
     if (!DocumentInquiry(number)) {
-        if (opsSession.m_status == 200)
-            PostStatus("Not Found!");
+        if (session.m_status == 200)
+            PostStatus(JobPhase::NotFound, "Not Found!");
         else
-            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
-                                        static_cast<int>(opsSession.m_status)));
+            PostStatus(JobPhase::Failed,
+                       wxString::Format("Connection Error %s -- %i", session.GetError(),
+                                        static_cast<int>(session.m_status)));
         return 0;
     }
     if (TestDestroy())
@@ -161,7 +164,7 @@ wxThread::ExitCode pct::Entry() {
     {
         pdfWriter writer(output.GetFullPath(), static_cast<int>(pageCount));
         if (!writer.m_ok) {
-            PostStatus("Error Opening PDF");
+            PostStatus(JobPhase::Failed, "Error Opening PDF");
             return 0;
         }
         if (!AddPages(writer))
@@ -172,67 +175,72 @@ wxThread::ExitCode pct::Entry() {
 }
 
 bool pct::AddPages(pdfWriter& writer) {
-    unsigned long p = 1;
-    while (p <= pageCount) {
+    for (unsigned long p = 1; p <= pageCount; ++p) {
         if (TestDestroy())
             return false;
-        if (!writer.m_ok) {
-            PostStatus(wxString::Format("Error Downloading page %d %s", static_cast<int>(p),
-                                        writer.m_message));
-            return false;
-        }
-        PostStatus(wxString::Format("Downloading page %lu of %lu", p, pageCount));
-        if (DocumentRetrieval(writer, p)) {
-            ++p;
-            continue;
-        }
-        if (!writer.m_ok)
-            continue; // a page that can never be added: said above, without a countdown
-        if (opsSession.m_status != 200) {
-            PostStatus(wxString::Format("Connection Error %s -- %i", opsSession.GetError(),
-                                        static_cast<int>(opsSession.m_status)));
-            return false;
-        }
-        const bool waited = Countdown([this](int n) {
-            return wxString::Format("Error %s Downloading Tiff Reconnecting in %is", pageError, n);
-        });
-        if (!waited)
+        const bool added = RetryWithCountdown(
+            [&] {
+                PostPage(wxString::Format("Downloading page %lu of %lu", p, pageCount),
+                         static_cast<int>(p), static_cast<int>(pageCount));
+                if (DocumentRetrieval(writer, p))
+                    return Attempt::Done;
+                if (!writer.m_ok) {
+                    // A page that can never be added: said without a countdown.
+                    PostStatus(JobPhase::Failed,
+                               wxString::Format("Error Downloading page %d %s", static_cast<int>(p),
+                                                writer.m_message));
+                    return Attempt::Stop;
+                }
+                if (session.m_status != 200) {
+                    PostStatus(JobPhase::Failed,
+                               wxString::Format("Connection Error %s -- %i", session.GetError(),
+                                                static_cast<int>(session.m_status)));
+                    return Attempt::Stop;
+                }
+                return Attempt::Again;
+            },
+            [this](int n) {
+                return wxString::Format("Error %s Downloading Tiff Reconnecting in %is", pageError,
+                                        n);
+            });
+        if (!added)
             return false;
     }
     return true;
 }
 
 bool pct::DocumentInquiry(const wxString& number_) {
-    if (!opsSession.Connect(kOps))
+    if (!session.Connect(kOps))
         return false;
     if (TestDestroy())
         return false;
-    opsSession.m_postData = PctInquiryEnvelope(number_);
-    opsSession.SetMaxBodyBytes(kMaxSoapInquiryAnswer);
-    std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
-    while (!in) {
-        const bool waited = Countdown(
-            [](int n) { return wxString::Format("Error Downloading PCT Reconnecting in %is", n); });
-        if (!waited)
-            return false;
-        in.reset(opsSession.Request(kOpsPath));
-    }
+    session.m_postData = PctInquiryEnvelope(number_);
+    session.SetMaxBodyBytes(kMaxSoapInquiryAnswer);
+    std::unique_ptr<wxInputStream> in;
+    const bool answered = RetryWithCountdown(
+        [&] {
+            in = session.Request(kOpsPath);
+            return in != nullptr;
+        },
+        [](int n) { return wxString::Format("Error Downloading PCT Reconnecting in %is", n); });
+    if (!answered)
+        return false;
     return ParsePctInquiryAnswer(*in, system, docId, pageCount);
 }
 
 bool pct::DocumentRetrieval(pdfWriter& writer, unsigned long p) {
-    if (!opsSession.Connect(kOps))
+    if (!session.Connect(kOps))
         return false;
     if (TestDestroy())
         return false;
-    opsSession.m_postData = PctRetrievalEnvelope(docId, system, p);
-    opsSession.SetMaxBodyBytes(kMaxSoapPageAnswer);
-    pageError = opsSession.GetError();
-    std::unique_ptr<wxInputStream> in(opsSession.Request(kOpsPath));
-    pageError = opsSession.GetError();
+    session.m_postData = PctRetrievalEnvelope(docId, system, p);
+    session.SetMaxBodyBytes(kMaxSoapPageAnswer);
+    pageError = session.GetError();
+    std::unique_ptr<wxInputStream> in(session.Request(kOpsPath));
+    pageError = session.GetError();
     if (!in)
         return false;
-    if (opsSession.m_status != 200)
+    if (session.m_status != 200)
         return false;
     if (!PositionAtPageImage(*in)) {
         // A worker never shows a box; the countdown's status names the failure.

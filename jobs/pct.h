@@ -32,6 +32,9 @@ public:
     pct(int id, const wxString& number) : pct(id, JobInput(number)) {}
     ~pct() override;
 
+    // The PDF's name for a number.
+    static wxString PdfName(const wxString& number);
+
     // Fills system, docId and pageCount from the service's inquiry answer.
     bool DocumentInquiry(const wxString& number);
     // Fetches page p into the writer.
@@ -40,7 +43,6 @@ public:
 protected:
     ExitCode Entry() override;
 
-    httpSession opsSession;
     wxString system;
     wxString docId;
     unsigned long pageCount;

@@ -132,14 +132,24 @@ wxString ParseUsSearchAnswerText(const wxString& text) {
     return ParseUsSearchAnswer(in);
 }
 
+wxString uspto::PdfName(const UsNumber& recognised) {
+    if (!recognised.serial && recognised.docid.empty())
+        return wxString();
+    return recognised.number + ".pdf";
+}
+
+wxString uspto::PdfName(const wxString& number) {
+    return PdfName(RecogniseUsNumber(number));
+}
+
 uspto::uspto(int id_, const JobInput& input)
-    : ziv2ize(id_, input), numPages(0), listState(PageListState::CountFound) {}
+    : ziv2ize(id_, input), listState(PageListState::CountFound) {}
 
 uspto::~uspto() {}
 
 wxThread::ExitCode uspto::Entry() {
     if (!session.m_ok) {
-        PostStatus("Error Initializing WinInet!");
+        PostStatus(JobPhase::Failed, "Error Initializing WinInet!");
         return 0;
     }
 
@@ -149,38 +159,36 @@ wxThread::ExitCode uspto::Entry() {
     if (recognised.serial) {
         const wxString publication = LookupPublicationNumber(recognised.lookupText);
         if (publication.empty()) {
-            PostStatus("Serial Number Not Found");
+            PostStatus(JobPhase::NotFound, "Serial Number Not Found");
             return 0;
         }
         // Whatever the search answer holds, it can only be one query value of the next URL.
         docid = jobtext::PercentEncode(publication);
     } else if (docid.empty()) {
-        PostStatus("Unknown Patent/Application Format");
+        PostStatus(JobPhase::UnknownFormat, kUnknownFormatStatus);
         return 0;
     }
 
-    PostStatus("Downloading");
-    if (PreviouslyDownloaded(number + ".pdf"))
+    PostStatus(JobPhase::LookingUp, "Downloading");
+    if (PreviouslyDownloaded(PdfName(recognised)))
         return 0;
     if (TestDestroy())
         return 0;
 
-    while (!FetchPageList(docid)) {
-        if (TestDestroy())
-            return 0;
-        const bool waited = Countdown([this](int n) {
+    const bool listed = RetryWithCountdown(
+        [&] { return FetchPageList(docid); },
+        [this](int n) {
             return wxString::Format("%s Error Downloading Tiff List Reconnecting in %i", lastError,
                                     n);
         });
-        if (!waited)
-            return 0;
-    }
+    if (!listed)
+        return 0;
     if (listState == PageListState::NoCount) {
-        PostStatus("Error Downloading Check Proxy");
+        PostStatus(JobPhase::Failed, "Error Downloading Check Proxy");
         return 0;
     }
     if (pages.empty()) {
-        PostStatus("Not Found");
+        PostStatus(JobPhase::NotFound, "Not Found");
         return 0;
     }
     if (TestDestroy())
@@ -189,7 +197,7 @@ wxThread::ExitCode uspto::Entry() {
     {
         pdfWriter writer(output.GetFullPath(), static_cast<int>(pages.size()));
         if (!writer.m_ok) {
-            PostStatus("Error Opening PDF");
+            PostStatus(JobPhase::Failed, "Error Opening PDF");
             return 0;
         }
         if (!AddPages(writer))
@@ -206,24 +214,22 @@ bool uspto::AddPages(pdfWriter& writer) {
     for (int i = 1; i <= count; ++i) {
         if (TestDestroy())
             return false;
-        PostStatus(wxString::Format("Downloading page %i of %i", i, count));
-        while (!writer.AddPageFromServer(session, pages[i - 1]) && writer.m_ok) {
-            if (TestDestroy())
-                return false;
-            const bool waited = Countdown(
-                [&writer](int n) {
-                    return wxString::Format("%s Error Downloading Page Reconencting in %is",
-                                            writer.m_message, n);
-                },
-                false);
-            if (!waited)
-                return false;
-        }
+        PostPage(wxString::Format("Downloading page %i of %i", i, count), i, count);
+        // A page that can never be added ends the tries; it is said below.
+        const bool tried = RetryWithCountdown(
+            [&] { return writer.AddPageFromServer(session, pages[i - 1]) || !writer.m_ok; },
+            [&writer](int n) {
+                return wxString::Format("%s Error Downloading Page Reconencting in %is",
+                                        writer.m_message, n);
+            },
+            false);
+        if (!tried)
+            return false;
         if (TestDestroy())
             return false;
         if (!writer.m_ok) {
-            PostStatus(wxString::Format("%s Error Downloading page %d %s", writer.m_message, i,
-                                        writer.m_message));
+            PostStatus(JobPhase::Failed, wxString::Format("%s Error Downloading page %d %s",
+                                                          writer.m_message, i, writer.m_message));
             return false;
         }
         PostUsptoPage();
@@ -233,13 +239,11 @@ bool uspto::AddPages(pdfWriter& writer) {
 
 bool uspto::FetchPageList(const wxString& docid) {
     listState = PageListState::CountFound;
-    numPages = 0;
     const UsLocation location = UsPageListLocation(docid);
-    host = location.host;
 
     if (TestDestroy())
         return false;
-    if (!session.Connect(host)) {
+    if (!session.Connect(location.host)) {
         listState = PageListState::NoAnswer;
         lastError = "Connection Error" + session.GetError();
         return false;
@@ -264,7 +268,6 @@ bool uspto::FetchPageList(const wxString& docid) {
     if (!ParseUsPageList(*in, list, [this] { return TestDestroy(); }))
         return false;
     listState = list.listState;
-    numPages = list.numPages;
     pages = std::move(list.pages);
     return true;
 }
@@ -279,32 +282,31 @@ wxString uspto::LookupPublicationNumber(const wxString& text) {
     search.SetMaxBodyBytes(kMaxSearchAnswer);
     if (!search.m_ok) {
         // A session that could not be made will not be made by waiting either.
-        PostStatus(wxString::Format("Error %s", search.GetError()));
+        PostStatus(JobPhase::Failed, wxString::Format("Error %s", search.GetError()));
         return wxString();
     }
-    while (!search.Connect(kSearch)) {
-        if (TestDestroy())
-            return wxString();
-        const bool waited = Countdown([&search](int n) {
+    const bool connected = RetryWithCountdown(
+        [&] { return search.Connect(kSearch); },
+        [&search](int n) {
             return wxString::Format("Error %s Reconnecting in %is", search.GetError(), n);
         });
-        if (!waited)
-            return wxString();
-    }
+    if (!connected)
+        return wxString();
 
-    std::unique_ptr<wxInputStream> in(search.Request(path));
-    while (!in) {
-        if (TestDestroy())
-            return wxString();
-        const bool waited = Countdown([](int n) {
+    std::unique_ptr<wxInputStream> in;
+    const bool answered = RetryWithCountdown(
+        [&] {
+            in = search.Request(path);
+            return in != nullptr;
+        },
+        [](int n) {
             return wxString::Format("Error downloading publication number reconencting in %is", n);
         });
-        if (!waited)
-            return wxString();
-        in.reset(search.Request(path));
-    }
+    if (!answered)
+        return wxString();
     if (!in->IsOk()) {
-        PostStatus("Error Opening TextInputStream when downloading publication number");
+        PostStatus(JobPhase::Failed,
+                   "Error Opening TextInputStream when downloading publication number");
         return wxString();
     }
     return ParseUsSearchAnswer(*in, [this] { return TestDestroy(); });

@@ -10,6 +10,7 @@
 #include <vector>
 
 class pdfWriter;
+struct UsNumber;
 
 // How far a page-list request got.
 enum class PageListState : int {
@@ -53,6 +54,10 @@ public:
     uspto(int id, const wxString& number) : uspto(id, JobInput(number)) {}
     ~uspto() override;
 
+    // The PDF's name for a typed number, empty when it has no US form.
+    static wxString PdfName(const wxString& number);
+    static wxString PdfName(const UsNumber& recognised);
+
     // One attempt at the page list of docid: true when an answer was read to its end.
     bool FetchPageList(const wxString& docid);
     // The publication number of "series/serial", empty when none was found or cancelled.
@@ -61,10 +66,8 @@ public:
 protected:
     ExitCode Entry() override;
 
-    long numPages;
     PageListState listState;
     std::vector<wxString> pages;
-    wxString host;
     wxString lastError;
 
 private:

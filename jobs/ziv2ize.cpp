@@ -17,6 +17,8 @@ std::atomic<JobEventTargetLookup> g_target{nullptr};
 std::atomic<int> g_stepMs{1000};
 std::atomic<long> g_connectTimeout{30};
 std::atomic<long> g_stallTimeout{60};
+// Marks a status event that carries a JobProgress: an empty payload cannot be asked for.
+constexpr long kCarriesProgress = 0x5150;
 
 // Queues a copy of event on the current target; the job never processes it itself.
 void Queue(const wxThreadEvent& event) {
@@ -24,6 +26,12 @@ void Queue(const wxThreadEvent& event) {
     wxEvtHandler* target = lookup ? lookup() : nullptr;
     if (target)
         wxQueueEvent(target, event.Clone());
+}
+
+// The converted bytes live in the string's own cache: text must outlive them.
+std::string Utf8(const wxString& text) {
+    const wxScopedCharBuffer bytes = text.utf8_str();
+    return std::string(bytes.data(), bytes.length());
 }
 
 wxThreadEvent JobEvent(wxEventType type, int id, const wxString& text) {
@@ -34,6 +42,13 @@ wxThreadEvent JobEvent(wxEventType type, int id, const wxString& text) {
 }
 
 } // namespace
+
+bool JobProgressOf(const wxThreadEvent& event, JobProgress& progress) {
+    if (event.GetEventType() != wxEVT_JOB_STATUS || event.GetExtraLong() != kCarriesProgress)
+        return false;
+    progress = event.GetPayload<JobProgress>();
+    return true;
+}
 
 void SetJobEventTarget(JobEventTargetLookup lookup) {
     g_target = lookup;
@@ -48,8 +63,15 @@ JobInput::JobInput(const wxString& number_, const ConnectionSettingsRecord& conn
 ziv2ize::ziv2ize(int id_, const JobInput& input)
     : wxThread(wxTHREAD_JOINABLE), connection(input.connection), folder(input.folder),
       session(input.connection), number(input.number), id(id_) {
+    m_progress.id = id;
     WatchSession(session);
-    PostStatus("Downloading");
+    PostStatus(JobPhase::LookingUp, "Downloading");
+}
+
+wxFileName ziv2ize::OutputPath(const wxString& folder, const wxString& name) {
+    wxFileName path(folder, name);
+    path.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
+    return path;
 }
 
 ziv2ize::~ziv2ize() {}
@@ -77,10 +99,25 @@ bool ziv2ize::Cancelled() {
     return wxThread::This() == this && TestDestroy();
 }
 
-void ziv2ize::PostStatus(const wxString& text) {
+void ziv2ize::PostStatus(JobPhase phase, const wxString& text) {
     if (Cancelled())
         return;
-    Queue(JobEvent(wxEVT_JOB_STATUS, id, text));
+    m_progress.phase = phase;
+    m_progress.status = Utf8(text);
+    wxThreadEvent event = JobEvent(wxEVT_JOB_STATUS, id, text);
+    event.SetPayload(m_progress);
+    event.SetExtraLong(kCarriesProgress);
+    Queue(event);
+}
+
+void ziv2ize::PostPage(const wxString& text, int page, int count) {
+    m_progress.page = page;
+    m_progress.pageCount = count;
+    PostStatus(JobPhase::Downloading, text);
+}
+
+void ziv2ize::SetPublication(const wxString& shown) {
+    m_progress.publication = Utf8(shown);
 }
 
 void ziv2ize::PostPdfReady(const wxString& path) {
@@ -97,17 +134,17 @@ void ziv2ize::OnExit() {
     Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath()));
 }
 
-bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst) {
+bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst, int stepScale) {
     // The pause is cut into slices so that a cancelled job leaves well within a second.
-    const int step = g_stepMs;
+    const int step = g_stepMs * stepScale;
     const int slice = step < 20 ? step : 20;
     for (int n = 10; n >= 1; --n) {
         if (statusFirst)
-            PostStatus(fill(n));
+            PostStatus(JobPhase::Countdown, fill(n));
         if (TestDestroy())
             return false;
         if (!statusFirst)
-            PostStatus(fill(n));
+            PostStatus(JobPhase::Countdown, fill(n));
         for (int slept = 0; slept < step; slept += slice) {
             Sleep(step - slept < slice ? step - slept : slice);
             if (TestDestroy())
@@ -117,27 +154,45 @@ bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFir
     return true;
 }
 
+bool ziv2ize::RetryWithCountdown(const std::function<Attempt()>& attempt,
+                                 const std::function<wxString(int)>& fill, bool statusFirst) {
+    for (;;) {
+        const Attempt result = attempt();
+        if (result != Attempt::Again)
+            return result == Attempt::Done;
+        if (TestDestroy() || !Countdown(fill, statusFirst))
+            return false;
+    }
+}
+
+bool ziv2ize::RetryWithCountdown(const std::function<bool()>& attempt,
+                                 const std::function<wxString(int)>& fill, bool statusFirst) {
+    return RetryWithCountdown([&attempt] { return attempt() ? Attempt::Done : Attempt::Again; },
+                              fill, statusFirst);
+}
+
 bool ziv2ize::PreviouslyDownloaded(const wxString& name) {
-    output = wxFileName(folder, name);
-    output.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
+    output = OutputPath(folder, name);
     const wxString path = output.GetFullPath();
     if (wxDirExists(path)) {
-        PostStatus(wxString::Format("Error Writing PDF %s is a folder", path));
+        PostStatus(JobPhase::Failed, wxString::Format("Error Writing PDF %s is a folder", path));
         return true;
     }
     if (!wxFileExists(path))
         return false;
-    PostStatus("Previously Downloaded!");
+    m_progress.file = Utf8(path);
+    PostStatus(JobPhase::AlreadyThere, "Previously Downloaded!");
     PostPdfReady(path);
     return true;
 }
 
 bool ziv2ize::FinishPdf(pdfWriter& writer) {
     if (!writer.Close()) {
-        PostStatus("Error Writing PDF " + writer.m_message);
+        PostStatus(JobPhase::Failed, "Error Writing PDF " + writer.m_message);
         return false;
     }
-    PostStatus("Finished!");
+    m_progress.file = Utf8(output.GetFullPath());
+    PostStatus(JobPhase::Finished, "Finished!");
     PostPdfReady(output.GetFullPath());
     return true;
 }

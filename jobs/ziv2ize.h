@@ -3,6 +3,7 @@
 #pragma once
 
 #include "httpSession.h"
+#include "jobProgress.h"
 
 #include <wx/event.h>
 #include <wx/filename.h>
@@ -13,6 +14,7 @@
 #include <functional>
 
 // Events a job posts. Id: the job id (wxEVT_USPTO_PAGE: -1). String: status text, PDF path.
+// wxEVT_JOB_STATUS carries the job's JobProgress as its payload (GetPayload<JobProgress>()).
 // They are wxThreadEvents, the base library's event for a worker thread to send: the
 // command event lives in the GUI library, which the jobs do not use. Handle them with
 // wxThreadEventHandler, e.g. wx__DECLARE_EVT1(wxEVT_JOB_STATUS, wxID_ANY,
@@ -26,6 +28,10 @@ wxDECLARE_EVENT(wxEVT_USPTO_PAGE, wxThreadEvent);
 // The program answers with its main window, tests with a handler of their own; null posts
 // nothing. Set once before the first job starts.
 using JobEventTargetLookup = wxEvtHandler* (*)();
+
+// The report a wxEVT_JOB_STATUS event of a job carries; false for an event that carries
+// none (one not posted by a job).
+bool JobProgressOf(const wxThreadEvent& event, JobProgress& progress);
 void SetJobEventTarget(JobEventTargetLookup lookup);
 
 class pdfWriter;
@@ -48,7 +54,10 @@ public:
     ziv2ize(int id, const JobInput& input);
     ~ziv2ize() override;
 
-    void PostStatus(const wxString& text);
+    // Posts the status text with the job's progress report in phase.
+    void PostStatus(JobPhase phase, const wxString& text);
+    // Posts a Downloading status for page of count.
+    void PostPage(const wxString& text, int page, int count);
     void PostPdfReady(const wxString& path);
     // One page was added to the PDF (the status bar counts USPTO pages).
     void PostUsptoPage();
@@ -69,15 +78,35 @@ public:
     static void SetCountdownStepMs(int ms);
     static int GetCountdownStepMs();
 
+    // Where a job puts the PDF name in folder: the one rule for the path of a document.
+    static wxFileName OutputPath(const wxString& folder, const wxString& name);
+
     // Connect time-out and the longest time without a received byte for every session a
     // job makes (30 s and 60 s). Set only while no job runs.
     static void SetSessionTimeouts(long connectSeconds, long stallSeconds);
 
 protected:
-    // Counts down 10..1, posting fill(n) for the seconds left, with one cancellation test
-    // per step; statusFirst chooses whether the status goes before or after that test.
-    // The pause itself also gives way to a cancellation at once. False when cancelled.
-    bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true);
+    // The publication a job took (the EPO job), for its reports.
+    void SetPublication(const wxString& shown);
+
+    // Counts down 10..1, posting fill(n) for the steps left, with one cancellation test per
+    // step; statusFirst chooses whether the status goes before or after that test. A step
+    // lasts stepScale countdown steps (a second each; 60 counts minutes). The pause itself
+    // also gives way to a cancellation at once. False when cancelled.
+    bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true,
+                   int stepScale = 1);
+
+    // What one attempt of a step that is tried again came to: done, worth another attempt,
+    // or the job ends (the attempt posted why).
+    enum class Attempt { Done, Again, Stop };
+    // The one retry rule of every job: runs attempt until it is Done (true) or Stop (false);
+    // after each Again, unless the job was cancelled, counts down as Countdown does and tries
+    // again. False when cancelled.
+    bool RetryWithCountdown(const std::function<Attempt()>& attempt,
+                            const std::function<wxString(int)>& fill, bool statusFirst = true);
+    // The same for a step that only succeeds or fails.
+    bool RetryWithCountdown(const std::function<bool()>& attempt,
+                            const std::function<wxString(int)>& fill, bool statusFirst = true);
 
     // Sets output to name in the download folder. When that file exists already, posts
     // "Previously Downloaded!" and the PDF path and returns true: the job is done. A folder
@@ -103,4 +132,5 @@ protected:
 
 private:
     std::atomic<bool> m_stopRequested{false};
+    JobProgress m_progress; // the job's own thread alone writes it
 };

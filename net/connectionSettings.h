@@ -6,7 +6,15 @@
 
 // How sessions reach remote hosts. Automatic and Direct both follow the environment's
 // http_proxy (and https_proxy) as libcurl does; HttpProxy goes through proxyServer:proxyPort.
+// The stored and chosen form is the int of the setting and of the dialog's choice.
 enum class ConnectionType : int { Automatic = 0, Direct = 1, HttpProxy = 2 };
+
+// The type of a stored or chosen int; anything unknown is Automatic.
+inline ConnectionType ConnectionTypeOf(int stored) {
+    return stored == int(ConnectionType::HttpProxy) ? ConnectionType::HttpProxy
+           : stored == int(ConnectionType::Direct)  ? ConnectionType::Direct
+                                                    : ConnectionType::Automatic;
+}
 
 struct ConnectionSettingsRecord {
     wxString proxyServer;
@@ -16,9 +24,5 @@ struct ConnectionSettingsRecord {
     // A ConnectionType value, kept as an int because the dialog's choice validator edits it.
     int connectionType = 0;
 
-    ConnectionType Type() const {
-        return connectionType == int(ConnectionType::HttpProxy) ? ConnectionType::HttpProxy
-               : connectionType == int(ConnectionType::Direct)  ? ConnectionType::Direct
-                                                                : ConnectionType::Automatic;
-    }
+    ConnectionType Type() const { return ConnectionTypeOf(connectionType); }
 };

@@ -144,17 +144,20 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 } // namespace
 
-httpSession::httpSession(int connectionType, wxString proxyServer, wxString proxyPort,
+void httpSession::SlistFree::operator()(curl_slist* list) const {
+    curl_slist_free_all(list);
+}
+
+httpSession::httpSession(ConnectionType type, wxString proxyServer, wxString proxyPort,
                          wxString proxyUser, wxString proxyPass)
     : m_status(0), m_ok(true), m_curl(nullptr), m_proxyUser(proxyUser), m_proxyPass(proxyPass),
-      m_proxyAccess(0), m_connectTimeout(30), m_stallTimeout(60), m_maxBody(kDefaultMaxBody),
-      m_headerList(nullptr) {
+      m_connectTimeout(30), m_stallTimeout(60), m_maxBody(kDefaultMaxBody) {
     if (!OpenHandle()) {
         m_error.Printf("Can't Initialize HTTP Error %u", unsigned(CURLE_FAILED_INIT));
         m_ok = false;
         return;
     }
-    if (connectionType == int(ConnectionType::HttpProxy) && !SetProxy(proxyServer, proxyPort)) {
+    if (type == ConnectionType::HttpProxy && !SetProxy(proxyServer, proxyPort)) {
         m_ok = false;
         return;
     }
@@ -166,15 +169,14 @@ httpSession::httpSession(int connectionType, wxString proxyServer, wxString prox
 }
 
 httpSession::httpSession(const ConnectionSettingsRecord& settings)
-    : httpSession(int(settings.Type()), settings.proxyServer, settings.proxyPort,
-                  settings.proxyUser, settings.proxyPass) {}
+    : httpSession(settings.Type(), settings.proxyServer, settings.proxyPort, settings.proxyUser,
+                  settings.proxyPass) {}
 
 httpSession::~httpSession() {
     if (m_multi)
         curl_multi_cleanup(m_multi);
     if (m_curl)
         curl_easy_cleanup(m_curl);
-    curl_slist_free_all(m_headerList);
 }
 
 // A fresh handle has no connection yet; dropping the old one closes its connections.
@@ -204,10 +206,10 @@ bool httpSession::OpenHandle() {
 }
 
 bool httpSession::SetProxy(const wxString& server, const wxString& port) {
-    m_proxyAccess = 0;
+    m_proxyUse = ProxyUse::Environment;
     m_proxyString.clear();
     if (server.empty()) {
-        m_proxyAccess = 1;
+        m_proxyUse = ProxyUse::None;
         return true;
     }
     wxString proxy = server + ":" + port;
@@ -217,7 +219,31 @@ bool httpSession::SetProxy(const wxString& server, const wxString& port) {
         return false;
     }
     m_proxyString = proxy;
-    m_proxyAccess = 3;
+    m_proxyUse = ProxyUse::Explicit;
+    return true;
+}
+
+bool httpSession::ApplyProxy(const wxString& host) {
+    if (m_proxyUse == ProxyUse::None) {
+        // An explicit "no proxy" also overrides http_proxy from the environment.
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+        return true;
+    }
+    if (m_proxyUse == ProxyUse::Environment)
+        return true; // libcurl follows http_proxy, https_proxy and no_proxy, as the curl tool
+    // Host names without a dot are local and bypass the proxy.
+    const bool local = host.Find('.') == wxNOT_FOUND;
+    curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
+    if (!m_proxyUser.empty() &&
+        curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, toBytes(m_proxyUser).c_str()) != CURLE_OK) {
+        m_error.Printf("Error setting the proxy user to %s", m_proxyUser);
+        return false;
+    }
+    if (!m_proxyPass.empty() &&
+        curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, toBytes(m_proxyPass).c_str()) != CURLE_OK) {
+        m_error = "Error setting the proxy password";
+        return false;
+    }
     return true;
 }
 
@@ -256,8 +282,7 @@ bool httpSession::Connect(const wxString& host) {
 bool httpSession::PrepareHeaders() {
     if (m_headerList && m_headerListFor == m_headers)
         return true;
-    curl_slist_free_all(m_headerList);
-    m_headerList = nullptr;
+    m_headerList.reset();
     curl_slist* list = curl_slist_append(nullptr, kAcceptLine);
     wxString rest = m_headers;
     while (list && !rest.empty()) {
@@ -273,7 +298,7 @@ bool httpSession::PrepareHeaders() {
         list = curl_slist_append(list, "Expect:");
     if (!list)
         return false;
-    m_headerList = list;
+    m_headerList.reset(list);
     m_headerListFor = m_headers;
     return true;
 }
@@ -318,7 +343,7 @@ int httpSession::Perform(httpTransfer& t) {
     return result;
 }
 
-wxInputStream* httpSession::Request(const wxString& path) {
+std::unique_ptr<wxInputStream> httpSession::Request(const wxString& path) {
     if (!m_curl || m_host.empty()) {
         m_error = "Not Connected";
         return nullptr;
@@ -332,7 +357,7 @@ wxInputStream* httpSession::Request(const wxString& path) {
         m_error = "Error requesting " + path;
         return nullptr;
     }
-    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headerList);
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headerList.get());
 
     std::string body;
     if (m_postData.empty()) {
@@ -343,30 +368,8 @@ wxInputStream* httpSession::Request(const wxString& path) {
         curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.data());
     }
 
-    if (m_proxyAccess == 3) {
-        // Host names without a dot are local and bypass the proxy.
-        bool local = m_host.Find('.') == wxNOT_FOUND;
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
-        if (!m_proxyUser.empty()) {
-            CURLcode rc =
-                curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, toBytes(m_proxyUser).c_str());
-            if (rc != CURLE_OK) {
-                m_error.Printf("Error %u settings user to %s", unsigned(rc), m_proxyUser);
-                return nullptr;
-            }
-        }
-        if (!m_proxyPass.empty()) {
-            CURLcode rc =
-                curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, toBytes(m_proxyPass).c_str());
-            if (rc != CURLE_OK) {
-                m_error.Printf("Error %u settings password", unsigned(rc));
-                return nullptr;
-            }
-        }
-    } else if (m_proxyAccess == 1) {
-        // An explicit "no proxy" also overrides http_proxy from the environment.
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
-    }
+    if (!ApplyProxy(m_host))
+        return nullptr;
 
     httpTransfer t;
     CURLcode rc = static_cast<CURLcode>(Perform(t));
@@ -407,7 +410,7 @@ wxInputStream* httpSession::Request(const wxString& path) {
         m_error = "Empty Stream";
         return nullptr;
     }
-    return new bodyStream(std::move(t.body));
+    return std::make_unique<bodyStream>(std::move(t.body));
 }
 
 std::string httpAnswer::Header(const std::string& name) const {
@@ -475,29 +478,33 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     }
 
     const std::string target = toBytes(url);
-    curl_slist* list = nullptr;
+    HeaderList list;
     for (const std::string& line : headers) {
         // A line break would start another header: such a line is not sent at all.
-        if (line.find_first_of("\r\n") != std::string::npos) {
-            curl_slist_free_all(list);
-            m_error = "Error requesting " + url;
-            return false;
-        }
-        curl_slist* next = curl_slist_append(list, line.c_str());
+        curl_slist* next = line.find_first_of("\r\n") == std::string::npos
+                               ? curl_slist_append(list.get(), line.c_str())
+                               : nullptr;
         if (!next) {
-            curl_slist_free_all(list);
             m_error = "Error requesting " + url;
             return false;
         }
-        list = next;
+        list.release();
+        list.reset(next);
     }
-    list = curl_slist_append(list, "Expect:");
-    if (!list || curl_easy_setopt(m_curl, CURLOPT_URL, target.c_str()) != CURLE_OK) {
-        curl_slist_free_all(list);
+    curl_slist* withExpect = curl_slist_append(list.get(), "Expect:");
+    if (withExpect) {
+        list.release();
+        list.reset(withExpect);
+    }
+    if (!withExpect || curl_easy_setopt(m_curl, CURLOPT_URL, target.c_str()) != CURLE_OK) {
         m_error = "Error requesting " + url;
         return false;
     }
-    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list);
+    // Through the user's proxy as a CONNECT tunnel, or https_proxy of the environment.
+    if (!ApplyProxy(url.AfterFirst('/').AfterFirst('/').BeforeFirst('/').BeforeFirst(':')))
+        return false;
+
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list.get());
     // Only HTTPS, verified against the system's store and the extra bundle; never switched off.
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -506,7 +513,6 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
         // Without the system's store (no ca-certificates installed) libcurl fails before the
         // extra bundle is looked at: the extra bundle alone is trusted then.
         if (m_extraCa.empty()) {
-            curl_slist_free_all(list);
             m_error = "Secure Connection Failed (no trusted certificates found: install the "
                       "ca-certificates package)";
             return false;
@@ -535,20 +541,6 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
         curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.data());
     }
 
-    if (m_proxyAccess == 3) {
-        // Through the user's proxy, as a CONNECT tunnel; names without a dot stay local.
-        wxString host = url.AfterFirst('/').AfterFirst('/').BeforeFirst('/').BeforeFirst(':');
-        const bool local = host.Find('.') == wxNOT_FOUND;
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
-        if (!m_proxyUser.empty())
-            curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, toBytes(m_proxyUser).c_str());
-        if (!m_proxyPass.empty())
-            curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, toBytes(m_proxyPass).c_str());
-    } else if (m_proxyAccess == 1) {
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
-    }
-    // Otherwise libcurl follows https_proxy / HTTPS_PROXY and no_proxy, as the curl tool does.
-
     httpTransfer t;
     t.headers = &answer.headers;
     if (sink)
@@ -562,7 +554,6 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
     curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_slist_free_all(list);
 
     long code = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include <string>
 #include <utility>
@@ -32,9 +33,10 @@ struct httpAnswer {
 
 class httpSession {
 public:
-    // connectionType: 0 automatic, 1 direct (both follow the environment's http_proxy),
-    // 2 through proxyServer:proxyPort. User and password are used only with type 2.
-    httpSession(int connectionType, wxString proxyServer, wxString proxyPort, wxString proxyUser,
+    // Automatic and Direct follow the environment's http_proxy; HttpProxy goes through
+    // proxyServer:proxyPort (none at all when the server is empty), with user and password
+    // when given.
+    httpSession(ConnectionType type, wxString proxyServer, wxString proxyPort, wxString proxyUser,
                 wxString proxyPass);
     explicit httpSession(const ConnectionSettingsRecord& settings);
     ~httpSession();
@@ -44,9 +46,9 @@ public:
     // Chooses the host of the following requests (port 80). A different host closes the
     // previous connection; the same host keeps its open keep-alive connection.
     bool Connect(const wxString& host);
-    // GET (m_postData empty) or POST of path on the connected host. Returns a new stream
-    // holding the whole body, owned by the caller, or null with the reason in GetError().
-    wxInputStream* Request(const wxString& path);
+    // GET (m_postData empty) or POST of path on the connected host. Returns a stream
+    // holding the whole body, or null with the reason in GetError().
+    std::unique_ptr<wxInputStream> Request(const wxString& path);
     // One HTTPS request to url ("https://host/path?query"): GET when body is empty, else
     // POST of body. headers are the complete extra lines ("Authorization: ...",
     // "Accept: ..."); the fixed header block of Request is not sent. The certificate is
@@ -93,6 +95,9 @@ public:
 
 private:
     bool SetProxy(const wxString& server, const wxString& port);
+    // The proxy of the settings for a request to host (names without a dot stay local);
+    // false with the reason in m_error.
+    bool ApplyProxy(const wxString& host);
     bool OpenHandle();
     bool PrepareHeaders();
     int Perform(httpTransfer& t); // a CURLcode
@@ -104,7 +109,8 @@ private:
     wxString m_proxyPass;
     wxString m_error;       // last failure, never cleared by a success
     wxString m_proxyString; // "server:port" of an explicit proxy
-    int m_proxyAccess;      // 0 none installed, 1 direct, 3 explicit proxy
+    // The environment's proxy (libcurl's own rules), none at all, or m_proxyString.
+    enum class ProxyUse { Environment, None, Explicit } m_proxyUse = ProxyUse::Environment;
     long m_connectTimeout;
     long m_stallTimeout;
     size_t m_maxBody;
@@ -114,6 +120,10 @@ private:
     std::function<bool(const char*, size_t)> m_sink; // for the next Exchange only
     std::string m_systemCa; // the system's bundle, libcurl's default until set
     std::function<bool()> m_shouldStop;
-    curl_slist* m_headerList; // m_headers split into lines, rebuilt when m_headers changes
+    struct SlistFree {
+        void operator()(curl_slist* list) const;
+    };
+    using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
+    HeaderList m_headerList;  // m_headers split into lines, rebuilt when m_headers changes
     wxString m_headerListFor; // the m_headers text that m_headerList was built from
 };

@@ -1,5 +1,5 @@
 // Every remote host the program talks to, fixed in the program in this one place: the jobs,
-// the update thread and the proxy test all read them here.
+// the EPO client, the update thread and Setup all read them here.
 #pragma once
 
 namespace remotehosts {
@@ -18,8 +18,7 @@ constexpr const char* kEspacenetSite = "worldwide.espacenet.com";
 constexpr const char* kUpdateHost = "www.quorvane.org";
 
 // The EPO's Open Patent Services 3.2 (HTTPS only), and where users get a key for it.
-constexpr const char* kEpoOps = "ops.epo.org";
-constexpr const char* kEpoOpsBase = "/3.2/";
+constexpr const char* kEpoOpsBase = "https://ops.epo.org/3.2/";
 constexpr const char* kEpoDeveloperPortal = "https://developers.epo.org/";
 
 } // namespace remotehosts

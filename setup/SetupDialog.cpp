@@ -2,7 +2,7 @@
 
 #include "HtmlWindow.h"
 #include "httpSession.h"
-#include "ops.h"
+#include "opsToken.h"
 #include "remoteHosts.h"
 #include "settings.h"
 
@@ -18,14 +18,25 @@
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/thread.h>
 #include <wx/utils.h>
 #include <wx/valgen.h>
 #include <wx/valtext.h>
 #include <wx/wfstream.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 const wxWindowID changeButtonId = wxNewId();
+
+// A key check in flight, shared by the dialog that started it and the thread that runs it.
+struct KeyCheck {
+    std::atomic<bool> stop{false}; // set by the dialog as it goes, read by the session's check
+    std::mutex lock;               // held while target is cleared or used: the dialog may go
+    wxEvtHandler* target = nullptr;
+};
 
 namespace {
 enum {
@@ -39,6 +50,64 @@ const char* const kResultFile = "proxyTest.html";
 // GTK's default entry shows only a few characters of a host name.
 const wxSize kFieldSize(220, -1);
 
+const char* const kCheckKeyLabel = "Check Key";
+const char* const kCheckingKeyLabel = "Checking Key...";
+// The answer's kind when no request could be made: the session itself failed.
+constexpr int kNoSession = -1;
+
+wxDEFINE_EVENT(EVT_KEY_CHECKED, wxThreadEvent);
+
+// Key checks still running, counted so that the program's end can wait for their sessions.
+std::mutex g_checksLock;
+std::condition_variable g_checksEnded;
+int g_checksRunning = 0; // guarded by g_checksLock
+
+// Asks the token endpoint with its own copies of the key and the connection settings, and
+// reports to the dialog while there is one.
+class KeyCheckThread : public wxThread {
+public:
+    KeyCheckThread(std::shared_ptr<KeyCheck> check, const ConnectionSettingsRecord& connection,
+                   const OpsCredentials& key)
+        : wxThread(wxTHREAD_DETACHED), m_check(std::move(check)), m_connection(connection),
+          m_key(key) {}
+
+protected:
+    ExitCode Entry() override {
+        auto* done = new wxThreadEvent(EVT_KEY_CHECKED);
+        {
+            httpSession session(m_connection);
+            if (!session.m_ok) {
+                done->SetInt(kNoSession);
+                done->SetString(session.GetError());
+            } else {
+                // The dialog went: the request ends at its next abort check.
+                KeyCheck* check = m_check.get();
+                session.SetAbortCheck([check] { return check->stop.load(); });
+                const OpsTokenAnswer answer = RequestOpsToken(session, m_key);
+                done->SetInt(answer.kind);
+                done->SetString(answer.error);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> hold(m_check->lock);
+            if (m_check->target)
+                wxQueueEvent(m_check->target, done);
+            else
+                delete done;
+        }
+        // Notified under the lock: the program may end as soon as the waiter wakes.
+        std::lock_guard<std::mutex> hold(g_checksLock);
+        --g_checksRunning;
+        g_checksEnded.notify_all();
+        return nullptr;
+    }
+
+private:
+    std::shared_ptr<KeyCheck> m_check;
+    ConnectionSettingsRecord m_connection;
+    OpsCredentials m_key;
+};
+
 // The OK and Cancel pair that both pages carry; either pair acts on the whole dialog.
 wxBoxSizer* makeButtonRow(wxWindow* page) {
     wxBoxSizer* row = new wxBoxSizer(wxHORIZONTAL);
@@ -47,6 +116,16 @@ wxBoxSizer* makeButtonRow(wxWindow* page) {
     return row;
 }
 } // namespace
+
+int KeyChecksRunning() {
+    std::lock_guard<std::mutex> hold(g_checksLock);
+    return g_checksRunning;
+}
+
+void WaitForKeyChecks() {
+    std::unique_lock<std::mutex> hold(g_checksLock);
+    g_checksEnded.wait(hold, [] { return g_checksRunning == 0; });
+}
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(SetupDialog, wxDialog)
@@ -90,9 +169,17 @@ wxEND_EVENT_TABLE()
     wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(m_notebook, 1, wxEXPAND);
     SetSizerAndFit(sizer);
+    Bind(EVT_KEY_CHECKED, &SetupDialog::OnKeyChecked, this);
 }
 
-SetupDialog::~SetupDialog() = default;
+SetupDialog::~SetupDialog() {
+    if (!m_keyCheck)
+        return;
+    // The check is not waited for: it may be held up for a minute by a silent service.
+    m_keyCheck->stop = true;
+    std::lock_guard<std::mutex> hold(m_keyCheck->lock);
+    m_keyCheck->target = nullptr;
+}
 
 wxWindow* SetupDialog::CreateNetworkPage(wxNotebook* notebook) {
     wxPanel* page = new wxPanel(notebook, wxID_ANY, wxDefaultPosition, wxDefaultSize,
@@ -135,7 +222,7 @@ wxWindow* SetupDialog::CreateNetworkPage(wxNotebook* notebook) {
                    0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
     pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
 
-    EnableProxyFields(ConnectionSettings.connectionType == 2);
+    EnableProxyFields(ConnectionSettings.Type() == ConnectionType::HttpProxy);
 
     page->SetSizer(pageSizer);
     pageSizer->SetSizeHints(page);
@@ -175,9 +262,14 @@ wxWindow* SetupDialog::CreateOpsPage(wxNotebook* notebook) {
     m_opsKeyText = addField("Consumer key", 0, &OpsKey.key);
     m_opsSecretText = addField("Consumer secret", wxTE_PASSWORD, &OpsKey.secret);
     pageSizer->Add(form, 0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
-    pageSizer->Add(new wxButton(page, ID_CHECK_KEY, "Check Key", wxDefaultPosition, wxDefaultSize,
-                                0, wxDefaultValidator, "button"),
-                   0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
+    m_checkKeyButton = new wxButton(page, ID_CHECK_KEY, kCheckKeyLabel, wxDefaultPosition,
+                                    wxDefaultSize, 0, wxDefaultValidator, "button");
+    // Room for the busy label too, so that the page does not jump.
+    m_checkKeyButton->SetLabel(kCheckingKeyLabel);
+    const wxSize busySize = m_checkKeyButton->GetBestSize();
+    m_checkKeyButton->SetLabel(kCheckKeyLabel);
+    m_checkKeyButton->SetMinSize(busySize);
+    pageSizer->Add(m_checkKeyButton, 0, wxALL | wxALIGN_CENTER_HORIZONTAL, 10);
     pageSizer->Add(makeButtonRow(page), 0, wxALIGN_CENTER_HORIZONTAL, 0);
     page->SetSizer(pageSizer);
     pageSizer->SetSizeHints(page);
@@ -220,7 +312,8 @@ void SetupDialog::EnableProxyFields(bool enable) {
 }
 
 void SetupDialog::OnConnectionType(wxCommandEvent&) {
-    EnableProxyFields(m_connectionChoice->GetSelection() == 2);
+    EnableProxyFields(ConnectionTypeOf(m_connectionChoice->GetSelection()) ==
+                      ConnectionType::HttpProxy);
 }
 
 // Enter in any field accepts the dialog exactly like OK.
@@ -245,26 +338,56 @@ void SetupDialog::OnChangeDirectory(wxCommandEvent&) {
 }
 
 // Asks the EPO for a token with the key on screen, through the connection settings on
-// screen, and says in plain words what came of it; changes no setting.
+// screen, beside the window (a silent service would hold it for a minute), and says in
+// plain words what came of it; changes no setting.
 void SetupDialog::OnCheckKey(wxCommandEvent&) {
-    OpsCredentials key{m_opsKeyText->GetValue(), m_opsSecretText->GetValue()};
+    if (m_keyCheck)
+        return; // one at a time
+    // Copies of their own for the thread: it never reads the controls.
+    // Checked as downloads use it: trimmed of white space pasted along with it.
+    OpsCredentials key{m_opsKeyText->GetValue().Clone(), m_opsSecretText->GetValue().Clone()};
+    key.key.Trim(true).Trim(false);
+    key.secret.Trim(true).Trim(false);
     if (key.key.empty() || key.secret.empty()) {
         wxLogMessage("Enter the consumer key and the consumer secret of your EPO app first.");
         return;
     }
-    httpSession session(m_connectionChoice->GetSelection(), m_proxyServerText->GetValue(),
-                        m_proxyPortText->GetValue(), m_proxyUserText->GetValue(),
-                        m_proxyPassText->GetValue());
-    if (!session.m_ok) {
-        wxLogError("Error %s", session.GetError());
+    ConnectionSettingsRecord connection;
+    connection.connectionType = m_connectionChoice->GetSelection();
+    connection.proxyServer = m_proxyServerText->GetValue().Clone();
+    connection.proxyPort = m_proxyPortText->GetValue().Clone();
+    connection.proxyUser = m_proxyUserText->GetValue().Clone();
+    connection.proxyPass = m_proxyPassText->GetValue().Clone();
+
+    auto check = std::make_shared<KeyCheck>();
+    check->target = this;
+    auto* thread = new KeyCheckThread(check, connection, key);
+    {
+        std::lock_guard<std::mutex> hold(g_checksLock);
+        ++g_checksRunning;
+    }
+    if (thread->Run() != wxTHREAD_NO_ERROR) {
+        delete thread;
+        {
+            std::lock_guard<std::mutex> hold(g_checksLock);
+            --g_checksRunning;
+        }
+        wxLogError("Cannot start the key check.");
         return;
     }
-    OpsTokenAnswer answer;
-    {
-        wxBusyCursor busy;
-        answer = RequestOpsToken(session, key);
-    }
-    switch (answer.kind) {
+    m_keyCheck = check;
+    m_checkKeyButton->SetLabel(kCheckingKeyLabel);
+    m_checkKeyButton->Disable();
+}
+
+void SetupDialog::OnKeyChecked(wxThreadEvent& event) {
+    m_keyCheck.reset();
+    m_checkKeyButton->SetLabel(kCheckKeyLabel);
+    m_checkKeyButton->Enable();
+    switch (event.GetInt()) {
+    case kNoSession:
+        wxLogError("Error %s", event.GetString());
+        break;
     case OpsTokenAnswer::Granted:
         wxLogMessage("The EPO accepted the key: downloads will use it.");
         break;
@@ -273,16 +396,16 @@ void SetupDialog::OnCheckKey(wxCommandEvent&) {
                    "the EPO developer portal.");
         break;
     default:
-        wxLogError("%s", "Cannot reach the EPO service: " + answer.error);
+        wxLogError("%s", "Cannot reach the EPO service: " + event.GetString());
         break;
     }
 }
 
 // Tries the values on screen, accepted or not, against the maker's host; changes no setting.
 void SetupDialog::OnCheckNetwork(wxCommandEvent&) {
-    httpSession session(m_connectionChoice->GetSelection(), m_proxyServerText->GetValue(),
-                        m_proxyPortText->GetValue(), m_proxyUserText->GetValue(),
-                        m_proxyPassText->GetValue());
+    httpSession session(ConnectionTypeOf(m_connectionChoice->GetSelection()),
+                        m_proxyServerText->GetValue(), m_proxyPortText->GetValue(),
+                        m_proxyUserText->GetValue(), m_proxyPassText->GetValue());
     if (!session.m_ok) {
         wxLogError("Error %s", session.GetError());
         return;

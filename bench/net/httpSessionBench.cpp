@@ -42,7 +42,7 @@ double median(std::vector<double> v) {
 // Milliseconds for all bodies through one session; -1 when a body is missing or wrong.
 double sessionRun() {
     auto start = Clock::now();
-    httpSession session(1, "", "", "", "");
+    httpSession session(ConnectionType::Direct, "", "", "", "");
     if (!session.m_ok || !session.Connect(kHost))
         return -1;
     size_t total = 0;

@@ -118,7 +118,7 @@ TEST_F(JobListTest, TypedNumberBecomesOneRowAndItsPdf) {
     ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 1);
     EXPECT_EQ(typed(0), "5,123,456");
     EXPECT_EQ(record(0)->number, "5123456");
-    EXPECT_NE(dynamic_cast<uspto*>(record(0)->job), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(0)->job.get()), nullptr);
     EXPECT_EQ(m_frame->textCtrl->GetValue(), ""); // emptied for the next number
     ASSERT_TRUE(waitStatus(0, "Finished!"));
     ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }));
@@ -126,22 +126,22 @@ TEST_F(JobListTest, TypedNumberBecomesOneRowAndItsPdf) {
     EXPECT_EQ(record(0)->pdfPath, wxString(pdf));
     EXPECT_EQ(qvtest::runCommand("qpdf --check '" + pdf + "' >/dev/null 2>&1"), 0);
     EXPECT_EQ(m_frame->GetStatusBar()->GetStatusText(0), "2 Pages Downloaded from the USPTO");
-    EXPECT_TRUE(m_frame->runningJobs.empty());
+    EXPECT_EQ(m_frame->queue.RunningCount(), 0u);
 }
 
 TEST_F(JobListTest, EachFormGoesToItsJobKind) {
     // Every page list stalls, so the jobs stay alive while we look at them.
     m_fake.addRule("", "", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 10;
+    m_frame->queue.SetLimit(10);
     enter("EP15");
     enter("ep15");
     enter("DE1234567");
     enter("WO2004/012345");
     ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 4);
-    EXPECT_NE(dynamic_cast<pct*>(record(0)->job), nullptr);
-    EXPECT_NE(dynamic_cast<pct*>(record(1)->job), nullptr);
-    EXPECT_NE(dynamic_cast<uspto*>(record(2)->job), nullptr);
-    EXPECT_NE(dynamic_cast<uspto*>(record(3)->job), nullptr);
+    EXPECT_NE(dynamic_cast<pct*>(record(0)->job.get()), nullptr);
+    EXPECT_NE(dynamic_cast<pct*>(record(1)->job.get()), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(2)->job.get()), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(3)->job.get()), nullptr);
     // DE1234567 is a design letter without a number behind it.
     EXPECT_TRUE(waitStatus(2, "Unknown Patent/Application Format"));
 }
@@ -153,7 +153,7 @@ TEST_F(JobListTest, AtMostMaxThreadsRunAndTheOldestWaitingStartsNext) {
     m_fake.addRule("", "Docid=1000001", qvfake::Fault::Stall, -1);
     m_fake.addRule("", "Docid=1000002", qvfake::Fault::Stall, -1);
     m_fake.addRule("", "Docid=1000003", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 3;
+    m_frame->queue.SetLimit(3);
     for (const char* n : {"1000001", "1000002", "1000003", "1000004", "1000005"})
         enter(n);
     qvtest::pump(300);
@@ -162,9 +162,9 @@ TEST_F(JobListTest, AtMostMaxThreadsRunAndTheOldestWaitingStartsNext) {
     EXPECT_EQ(status(2), "Downloading");
     EXPECT_EQ(status(3), "Waiting");
     EXPECT_EQ(status(4), "Waiting");
-    EXPECT_EQ(m_frame->runningJobs.size(), 3u);
-    ASSERT_EQ(m_frame->waitingJobs.size(), 2u);
-    EXPECT_EQ(m_frame->waitingJobs[0], record(3));
+    EXPECT_EQ(m_frame->queue.RunningCount(), 3u);
+    ASSERT_EQ(m_frame->queue.WaitingCount(), 2u);
+    EXPECT_EQ(m_frame->queue.Waiting()[0], record(3));
 
     // Cancelling a running job frees no place by itself...
     selectOnly({0});
@@ -177,13 +177,13 @@ TEST_F(JobListTest, AtMostMaxThreadsRunAndTheOldestWaitingStartsNext) {
     ASSERT_TRUE(waitStatus(3, "Finished!"));
     ASSERT_TRUE(waitStatus(4, "Finished!"));
     EXPECT_EQ(status(0), "Cancelled");
-    EXPECT_TRUE(m_frame->waitingJobs.empty());
+    EXPECT_TRUE(m_frame->queue.Waiting().empty());
 }
 
 TEST_F(JobListTest, CancelRemoveAndDeleteActOnTheirRows) {
     m_fake.addUsptoDocument("1000010", pagesOf(1));
     m_fake.addUsptoDocument("1000011", pagesOf(1));
-    m_frame->maxThreads = 1;
+    m_frame->queue.SetLimit(1);
     enter("1000010");
     ASSERT_TRUE(qvtest::pumpUntil([&] { return record(0)->finished; }));
     EXPECT_EQ(status(0), "Finished!");
@@ -230,7 +230,7 @@ TEST_F(JobListTest, RemovingARunningRowKeepsWaitingJobsWaitingAndEventsFindTheir
     m_fake.addUsptoDocument("1000022", pagesOf(1));
     m_fake.addRule("", "Docid=1000020", qvfake::Fault::Stall, -1);
     m_fake.addRule("", "Docid=1000021", qvfake::Fault::Stall, 1);
-    m_frame->maxThreads = 2;
+    m_frame->queue.SetLimit(2);
     enter("1000020");
     enter("1000021");
     enter("1000022");
@@ -376,7 +376,7 @@ TEST_F(JobListTest, ScreenshotWithRowsInSeveralStates) {
     m_fake.addUsptoDocument("1000041", pagesOf(2));
     m_fake.addRule("", "Docid=1000041", qvfake::Fault::Stall, -1);
     m_fake.addRule("", "Docid=1000042", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 2;
+    m_frame->queue.SetLimit(2);
     m_frame->SetSize(520, 300);
     enter("1000040");
     ASSERT_TRUE(waitStatus(0, "Finished!"));
@@ -402,12 +402,12 @@ TEST_F(JobListTest, PastedListBecomesRowsInOrderWithOneOutcomeEach) {
     // Already on disk: the job must not fetch it again.
     ASSERT_TRUE(qvtest::writeFile(m_dir.file("pdf") + "/1000103.pdf", "kept"));
     qvtest::CapturedLog log;
-    m_frame->maxThreads = 1;
+    m_frame->queue.SetLimit(1);
     // Known, unknown at the service, invalid, duplicate and on disk; CR LF, tab, semicolon.
     enter("1000101\r\n1,000,102\nabc;1000101\t 1000103 \n\n");
     // The limit holds for a list as for typed numbers.
-    EXPECT_EQ(m_frame->runningJobs.size(), 1u);
-    EXPECT_EQ(m_frame->waitingJobs.size(), 3u);
+    EXPECT_EQ(m_frame->queue.RunningCount(), 1u);
+    EXPECT_EQ(m_frame->queue.WaitingCount(), 3u);
     qvtest::pump(50);
     EXPECT_TRUE(log.errors().empty()); // no box for the invalid piece
     ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 5);
@@ -466,7 +466,7 @@ TEST_F(JobListTest, OneNumberWithSeparatorsAroundItStaysOneNumber) {
 
 TEST_F(JobListTest, DroppedListKeepsItsLinesUntilDownloadIsPressed) {
     m_fake.addRule("", "", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 5;
+    m_frame->queue.SetLimit(5);
     auto* target = dynamic_cast<wxTextDropTarget*>(m_frame->GetDropTarget());
     ASSERT_NE(target, nullptr);
     EXPECT_TRUE(target->OnDropText(10, 10, "1000201\n1000202\nEP1000000"));
@@ -477,8 +477,8 @@ TEST_F(JobListTest, DroppedListKeepsItsLinesUntilDownloadIsPressed) {
     ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
     EXPECT_EQ(typed(0), "1000201");
     EXPECT_EQ(typed(1), "1000202");
-    EXPECT_NE(dynamic_cast<uspto*>(record(1)->job), nullptr);
-    EXPECT_NE(dynamic_cast<pct*>(record(2)->job), nullptr);
+    EXPECT_NE(dynamic_cast<uspto*>(record(1)->job.get()), nullptr);
+    EXPECT_NE(dynamic_cast<pct*>(record(2)->job.get()), nullptr);
 }
 
 TEST_F(JobListTest, DownloadListAddsARowPerNumberOfTheFile) {
@@ -496,7 +496,7 @@ TEST_F(JobListTest, DownloadListAddsARowPerNumberOfTheFile) {
                                   "\xEF\xBB\xBF# cited\r\n1000301,first\r\n\r\n"
                                   "\"5,123,456\",\"second, with comma\"\r\nnot a number,x\r\n"));
     qvtest::CapturedLog log;
-    m_frame->maxThreads = 3;
+    m_frame->queue.SetLimit(3);
     ASSERT_TRUE(m_frame->LoadListFile(list));
     ASSERT_EQ(m_frame->listCtrl->GetItemCount(), 3);
     EXPECT_EQ(typed(0), "1000301");
@@ -521,7 +521,7 @@ TEST_F(JobListTest, DownloadListAddsARowPerNumberOfTheFile) {
 
 TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
     m_fake.addRule("", "", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 5;
+    m_frame->queue.SetLimit(5);
     {
         wxClipboardLocker locker;
         ASSERT_TRUE(!!locker);
@@ -542,9 +542,56 @@ TEST_F(JobListTest, ListPastedFromTheClipboardKeepsItsLineBreaks) {
     wxTheClipboard->Clear();
 }
 
+TEST_F(JobListTest, ListTooLongForTheInputBoxBecomesAllItsRowsPastedOrDropped) {
+    m_fake.addRule("", "", qvfake::Fault::Stall, -1);
+    m_frame->queue.SetLimit(1);
+    wxString list;
+    for (int i = 0; i < 7000; ++i)
+        list << "EP" << (1000000 + i) << "\n";
+    ASSERT_GT(list.length(), 65535u); // beyond what the toolkit's entry holds
+    qvtest::CapturedLog log;
+    auto rows = [&] { return m_frame->listCtrl->GetItemCount(); };
+
+    // Pasted after a typed number: the whole text is taken as Enter takes the box's.
+    m_frame->textCtrl->ChangeValue("5123456\n");
+    m_frame->textCtrl->SetFocus();
+    m_frame->textCtrl->SetInsertionPointEnd();
+    {
+        wxClipboardLocker locker;
+        ASSERT_TRUE(!!locker);
+        ASSERT_TRUE(wxTheClipboard->SetData(new wxTextDataObject(list)));
+    }
+    m_frame->textCtrl->Paste();
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return rows() >= 7001; })) << rows();
+    EXPECT_EQ(rows(), 7001);
+    EXPECT_EQ(typed(0), "5123456");
+    EXPECT_EQ(typed(1), "EP1000000");
+    EXPECT_EQ(typed(7000), "EP1006999");
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "");
+    wxTheClipboard->Clear();
+
+    // Dropped on the window: every row at once; a short drop still waits in the box.
+    auto* target = dynamic_cast<wxTextDropTarget*>(m_frame->GetDropTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_TRUE(target->OnDropText(10, 10, list));
+    ASSERT_EQ(rows(), 14001);
+    EXPECT_EQ(typed(14000), "EP1006999");
+    EXPECT_TRUE(target->OnDropText(10, 10, "1000801\n1000802"));
+    EXPECT_EQ(m_frame->textCtrl->GetValue(), "1000801\n1000802");
+
+    // Text that reaches the box some other way is cut by the toolkit: none of it is kept.
+    m_frame->textCtrl->SetValue(list);
+    ASSERT_TRUE(qvtest::pumpUntil([&] { return !log.errors().empty(); }));
+    EXPECT_TRUE(log.errors()[0].Contains(wxString::FromUTF8("File \u2192 Download List\u2026")))
+        << log.errors()[0];
+    EXPECT_FALSE(m_frame->textCtrl->GetValue().Contains("EP1006"));
+    EXPECT_EQ(rows(), 14001);
+    EXPECT_EQ(log.errors().size(), 1u);
+}
+
 TEST_F(JobListTest, DownloadListCommandAsksForATextOrCsvFileAndLoadsTheChosenOne) {
     m_fake.addRule("", "", qvfake::Fault::Stall, -1);
-    m_frame->maxThreads = 5;
+    m_frame->queue.SetLimit(5);
     const std::string list = m_dir.file("chosen.txt");
     ASSERT_TRUE(qvtest::writeFile(list, "1000701\n1000702\n"));
     // Answers the chooser as a user would, choosing the list file.

@@ -11,6 +11,7 @@
 #include <wx/accel.h>
 #include <wx/dialog.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 #include <wx/statusbr.h>
 #include <wx/uiaction.h>
 
@@ -129,7 +130,7 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     EXPECT_EQ(column.GetText(), "Patent/Application");
     m_frame->listCtrl->GetColumn(1, column);
     EXPECT_EQ(column.GetText(), "Status");
-    EXPECT_EQ(m_frame->listCtrl->GetColumnWidth(1), 250);
+    EXPECT_GE(m_frame->listCtrl->GetColumnWidth(1), 250);
 
     wxStatusBar* status = m_frame->GetStatusBar();
     ASSERT_NE(status, nullptr);
@@ -158,6 +159,29 @@ TEST_F(MainWindowTest, ControlsStatusBarAndMinimumSize) {
     // The input row is drawn in full: the box is tall enough for its text.
     EXPECT_GE(m_frame->textCtrl->GetSize().GetHeight(), m_frame->textCtrl->GetCharHeight());
     EXPECT_FALSE(qvtest::screenshot("main-window", m_frame).empty());
+}
+
+TEST_F(MainWindowTest, StatusColumnTakesTheRestOfTheListAndFollowsTheWindow) {
+    wxListView* list = m_frame->listCtrl;
+    auto rest = [list] { return list->GetClientSize().x - list->GetColumnWidth(0); };
+    auto fills = [&] { return list->GetColumnWidth(1) == rest(); };
+    // A first start shows a long progress status whole, page count included.
+    ASSERT_TRUE(qvtest::pumpUntil(fills)) << list->GetColumnWidth(1) << " of " << rest();
+    EXPECT_GT(list->GetColumnWidth(1),
+              list->GetTextExtent("Downloading WO 2010050748 A2 page 2 of 5").x);
+    for (int width : {900, 640}) {
+        m_frame->SetSize(width, 300);
+        EXPECT_TRUE(qvtest::pumpUntil(fills)) << width << ": " << list->GetColumnWidth(1);
+    }
+    // Rows (without jobs) that outgrow the list bring a scroll bar; the column makes room.
+    for (int row = 0; row < 40; ++row)
+        list->InsertItem(row, "1000000");
+    const int bar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, list);
+    EXPECT_TRUE(qvtest::pumpUntil([&] { return list->GetColumnWidth(1) == rest() - bar; }))
+        << list->GetColumnWidth(1);
+    // Narrower than the column's first width, the list scrolls sideways instead.
+    m_frame->SetSize(375, 300);
+    EXPECT_TRUE(qvtest::pumpUntil([&] { return list->GetColumnWidth(1) == 250; }));
 }
 
 TEST(EpoWeekUse, ReadsInMegabytesThenGigabytes) {
@@ -277,7 +301,7 @@ TEST(MainWindowClose, SecondCloseRequestDoesNothingAndSettingsAreWritten) {
     ConnectionSettings.proxyPass = "pw";
     MyFrame* frame = StartMainWindow();
     qvtest::pump(200);
-    frame->maxThreads = 4;
+    frame->queue.SetLimit(4);
     // Exit chosen twice before the first close has finished.
     wxCommandEvent exitCommand(wxEVT_MENU, ID_EXIT);
     frame->GetEventHandler()->AddPendingEvent(exitCommand);

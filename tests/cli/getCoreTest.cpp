@@ -82,20 +82,18 @@ TEST(GetCore, JsonStringsStayValidWhateverTheyHold) {
 }
 
 TEST(GetCore, OutcomesSummaryAndPages) {
-    const std::pair<const char*, Outcome> outcomes[] = {
-        {"Finished!", Outcome::Finished},
-        {"Previously Downloaded!", Outcome::PreviouslyDownloaded},
-        {"Not Found", Outcome::NotFound},
-        {"Not Found!", Outcome::NotFound},
-        {"Serial Number Not Found", Outcome::NotFound},
-        {"Unknown Patent/Application Format", Outcome::UnknownFormat},
-        {"Cancelled", Outcome::Cancelled},
-        {"Error Writing PDF /x is a folder", Outcome::Failed},
-        {"Downloading page 2 of 3", Outcome::Failed}, // a job that stopped midway
-        {"", Outcome::Failed},
+    const std::pair<JobPhase, Outcome> outcomes[] = {
+        {JobPhase::Finished, Outcome::Finished},
+        {JobPhase::AlreadyThere, Outcome::PreviouslyDownloaded},
+        {JobPhase::NotFound, Outcome::NotFound},
+        {JobPhase::UnknownFormat, Outcome::UnknownFormat},
+        {JobPhase::Cancelled, Outcome::Cancelled},
+        {JobPhase::Failed, Outcome::Failed},
+        {JobPhase::Downloading, Outcome::Failed}, // a job that stopped midway
+        {JobPhase::Countdown, Outcome::Failed},
     };
     for (const auto& o : outcomes) {
-        EXPECT_EQ(qvget::OutcomeOf(o.first), o.second) << o.first;
+        EXPECT_EQ(qvget::OutcomeOfPhase(o.first), o.second) << static_cast<int>(o.first);
         EXPECT_EQ(qvget::IsSuccess(o.second),
                   o.second == Outcome::Finished || o.second == Outcome::PreviouslyDownloaded);
     }
@@ -114,13 +112,6 @@ TEST(GetCore, OutcomesSummaryAndPages) {
               "?31m ?1m");
     EXPECT_EQ(qvget::Printable("/home/j\xC3\xBCrgen/\xC2\xA7 \xC4\x9B 5,123,456.pdf"),
               "/home/j\xC3\xBCrgen/\xC2\xA7 \xC4\x9B 5,123,456.pdf");
-
-    long page = 0;
-    EXPECT_EQ(qvget::PagesInStatus("Downloading page 3 of 12", &page), 12);
-    EXPECT_EQ(page, 3);
-    EXPECT_EQ(qvget::PagesInStatus("Downloading"), -1);
-    EXPECT_EQ(qvget::PagesInStatus("Downloading page 3 of 0"), -1);
-    EXPECT_EQ(qvget::PagesInStatus("Error Downloading page 3 of 12 x"), -1);
 }
 
 } // namespace

@@ -209,6 +209,45 @@ TEST_F(GetProcessTest, WithAnEpoKeyEveryNumberComesFromTheEpo) {
     EXPECT_EQ(r.out.find(qvfake::kOpsSampleSecret), std::string::npos);
 }
 
+TEST_F(GetProcessTest, EpoPagesInJsonAndOneDocumentWrittenTwoWaysIsFetchedOnce) {
+    qvfake::OpsFake& ops = m_fake.enableOps();
+    ASSERT_TRUE(ops.ok());
+    ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1",
+                                              {qvfake::opsPage(1), qvfake::opsPage(2)}, {}));
+    ops.addPublication(qvfake::opsPublication("US", "5123456", "A", {qvfake::opsPage(3)}, {}));
+    m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath(),
+                  std::string("QUORVANE_OPS_KEY=") + qvfake::kOpsSampleKey,
+                  std::string("QUORVANE_OPS_SECRET=") + qvfake::kOpsSampleSecret};
+    const Run r =
+        run({"--json", "-j", "4", "-o", out(), "EP1000000", "EP1000000.", "5123456", "US5123456"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::map<std::string, JsonLine> byNumber;
+    for (const std::string& line : lines(r.out)) {
+        JsonLine j;
+        ASSERT_TRUE(readJsonLine(line, m_dir.path(), j)) << line;
+        byNumber[j.number] = j;
+    }
+    const std::string ep = "\"" + out() + "/EP1000000.pdf\"", us = "\"" + out() + "/5123456.pdf\"";
+    const std::vector<std::vector<std::string>> want = {
+        {"\"EP1000000\"", "\"Finished!\"", ep, "2"},
+        {"\"EP1000000.\"", "\"Previously Downloaded!\"", ep, "null"},
+        {"\"5123456\"", "\"Finished!\"", us, "1"},
+        {"\"US5123456\"", "\"Previously Downloaded!\"", us, "null"},
+    };
+    ASSERT_EQ(byNumber.size(), want.size()) << r.out;
+    for (const std::vector<std::string>& w : want) {
+        const JsonLine& j = byNumber[w[0]];
+        EXPECT_EQ(j.status, w[1]) << w[0];
+        EXPECT_EQ(j.file, w[2]) << w[0];
+        EXPECT_EQ(j.pages, w[3]) << w[0];
+    }
+    // The second writing of each waited for the first: every page was asked for once.
+    size_t pageRequests = 0;
+    for (const qvfake::RecordedRequest& req : m_fake.requests())
+        pageRequests += req.path.find(".tiff?Range=") != std::string::npos;
+    EXPECT_EQ(pageRequests, 3u);
+}
+
 // The key as the window stores it reaches the EPO unchanged, although its scrambled form
 // holds '\\', '$' and '%'.
 TEST_F(GetProcessTest, TheKeyStoredByTheWindowReachesTheEpoUnchanged) {

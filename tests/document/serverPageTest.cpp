@@ -22,7 +22,8 @@ TEST(PdfWriterFromServer, FetchesPagesAndLeavesFailedRequestsToTheCaller) {
     fake.addUsptoDocument(docid, pages);
     const std::string host = qvfake::FakeService::usptoHost(docid);
 
-    httpSession session(2, "127.0.0.1", wxString::Format("%d", fake.port()), "", "");
+    httpSession session(ConnectionType::HttpProxy, "127.0.0.1", wxString::Format("%d", fake.port()),
+                        "", "");
     ASSERT_TRUE(session.m_ok);
     ASSERT_TRUE(session.Connect(host));
 

@@ -41,11 +41,12 @@ void Save(const std::string& target, const std::string& name, const std::string&
 // The body of one answer of the fake, fetched as the jobs fetch it.
 std::string Fetch(const qvfake::FakeService& fake, const std::string& host, const wxString& path,
                   const wxString& post = wxString()) {
-    httpSession session(2, "127.0.0.1", wxString::Format("%d", fake.port()), "", "");
+    httpSession session(ConnectionType::HttpProxy, "127.0.0.1", wxString::Format("%d", fake.port()),
+                        "", "");
     session.m_postData = post;
     std::unique_ptr<wxInputStream> in;
     if (session.m_ok && session.Connect(host))
-        in.reset(session.Request(path));
+        in = session.Request(path);
     if (!in) {
         std::fprintf(stderr, "no answer from %s%s: %s\n", host.c_str(),
                      static_cast<const char*>(path.utf8_str()),
@@ -226,7 +227,7 @@ void EspacenetSeeds(qvfake::FakeService& fake) {
 // The recorded answer of the live service, and variants of it that the job must survive.
 // An answer of the fake EPO service, fetched as the EPO job fetches it (token first).
 std::string FetchEpo(const std::string& path) {
-    httpSession session(0, "", "", "", "");
+    httpSession session(ConnectionType::Automatic, "", "", "", "");
     const std::string pair = std::string(qvfake::kOpsSampleKey) + ":" + qvfake::kOpsSampleSecret;
     httpAnswer token, answer;
     const bool got =

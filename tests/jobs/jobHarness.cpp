@@ -34,6 +34,9 @@ void EventRecorder::OnEvent(wxThreadEvent& event) {
     else if (event.GetEventType() == wxEVT_USPTO_PAGE)
         kind = 'U';
     events.push_back({kind, event.GetId(), event.GetString().ToStdString()});
+    JobProgress progress;
+    if (JobProgressOf(event, progress))
+        reports.push_back(progress);
 }
 
 std::vector<std::string> EventRecorder::Sequence(int id) const {

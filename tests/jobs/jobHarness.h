@@ -31,6 +31,7 @@ public:
             app->ProcessPendingEvents();
     }
     std::vector<JobEventRecord> events;
+    std::vector<JobProgress> reports; // of every status event, in order
 
     // "S:Downloading", "R:<path>", "E:<path>", "U" for every event of job id, in order.
     std::vector<std::string> Sequence(int id) const;

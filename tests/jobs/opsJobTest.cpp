@@ -244,6 +244,25 @@ TEST_F(OpsJob, BlackLightWaitsItsRetryAfterAndResumesTheSamePage) {
     EXPECT_EQ(service->stats().throttleRejections, 0);
 }
 
+// A black light that asks for no wait at all still gets one: a second, then two, counted down.
+TEST_F(OpsJob, BlackLightWithoutAWaitWaitsASecondDoubling) {
+    const std::vector<std::string> pages = Pages(2);
+    service->addPublication(qvfake::opsPublication("EP", "1000000", "B1", pages));
+    OpsFaultOptions black;
+    black.retryAfterMs = 0;
+    service->addRule("fullimage.tiff?Range=2", OpsFault::BlackLight, 2, black);
+    ASSERT_TRUE(Run(MakeJob(1, "EP1000000")));
+    EXPECT_EQ(recorder->Statuses(1).back(), "Finished!");
+    EXPECT_EQ(recorder->CountStatusesContaining(1, "EPO Asks to Wait, Resuming Page 2 in 2s"), 1u);
+    const auto got = Matching(fake->requests(), "Range=2");
+    ASSERT_EQ(got.size(), 3u);
+    for (size_t i = 1; i < got.size(); ++i)
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(got[i].arrival -
+                                                                        got[i - 1].arrival)
+                      .count(),
+                  long(1000 << (i - 1)));
+}
+
 TEST_F(OpsJob, WeeklyQuotaEndsTheJobAndKeepsTheLastFigure) {
     service->addPublication(qvfake::opsPublication("EP", "1000000", "B1", Pages(3)));
     service->setQuotaUsed(0, 3999000000ULL);

@@ -54,7 +54,7 @@ protected:
     }
 
     qvfake::FakeService fake;
-    httpSession session{0, "", "", "", ""};
+    httpSession session{ConnectionType::Automatic, "", "", "", ""};
 };
 
 TEST_F(FakeAnswersTest, UsptoPageListsAndPages) {

@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(SessionTest, FreshSessionHoldsTheFixedHeaderBlock) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     ASSERT_TRUE(s.m_ok);
     EXPECT_EQ(0u, s.m_status);
     EXPECT_TRUE(s.GetError().empty());
@@ -61,7 +61,7 @@ class EnvironmentProxyTest : public SessionTest, public ::testing::WithParamInte
 
 TEST_P(EnvironmentProxyTest, ReachesTheHostThroughHttpProxyFromTheEnvironment) {
     // Types 0 and 1 ignore the proxy texts they are given.
-    httpSession s(GetParam(), "127.0.0.1", "1", "user", "pass");
+    httpSession s(ConnectionTypeOf(GetParam()), "127.0.0.1", "1", "user", "pass");
     ASSERT_TRUE(s.m_ok);
     ASSERT_TRUE(s.Connect(kHost));
     EXPECT_EQ(bytes(20000), drain(s.Request("/page")));
@@ -75,7 +75,7 @@ TEST_P(EnvironmentProxyTest, ReachesTheHostThroughHttpProxyFromTheEnvironment) {
 INSTANTIATE_TEST_SUITE_P(AutoAndDirect, EnvironmentProxyTest, ::testing::Values(0, 1));
 
 TEST_F(SessionTest, SendsTheFixedHeadersAndExactBodies) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     s.AddHeader("SOAPAction: \"ops.espacenet.com/OpenPatentServices/webService\"");
     ASSERT_TRUE(s.Connect(kHost));
     ASSERT_FALSE(drain(s.Request("/page")).empty());
@@ -118,7 +118,7 @@ TEST_F(SessionTest, SendsTheFixedHeadersAndExactBodies) {
 }
 
 TEST_F(SessionTest, KeepsOneConnectionPerHost) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     ASSERT_TRUE(s.Connect(kHost));
     for (int i = 0; i < 3; ++i)
         ASSERT_FALSE(drain(s.Request("/page")).empty());
@@ -136,7 +136,8 @@ TEST_F(SessionTest, KeepsOneConnectionPerHost) {
 TEST_F(SessionTest, ExplicitProxyAndItsBypasses) {
     // http_proxy points nowhere: only the session's own setting can reach the fake.
     setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
-    httpSession s(2, "127.0.0.1", wxString::Format("%d", fake.port()), "", "");
+    httpSession s(ConnectionType::HttpProxy, "127.0.0.1", wxString::Format("%d", fake.port()), "",
+                  "");
     ASSERT_TRUE(s.m_ok);
     ASSERT_TRUE(s.Connect(kHost));
     EXPECT_EQ(bytes(20000), drain(s.Request("/page")));
@@ -150,14 +151,14 @@ TEST_F(SessionTest, ExplicitProxyAndItsBypasses) {
 
     // An empty server means no proxy at all, even with http_proxy set to the fake.
     setenv("http_proxy", fake.proxyUrl().c_str(), 1);
-    httpSession direct(2, "", "8080", "user", "pass");
+    httpSession direct(ConnectionType::HttpProxy, "", "8080", "user", "pass");
     ASSERT_TRUE(direct.m_ok);
     ASSERT_TRUE(direct.Connect("127.0.0.1"));
     EXPECT_EQ(nullptr, direct.Request("/page"));
     EXPECT_EQ("Error sending request", direct.GetError());
     EXPECT_EQ(1u, fake.requestCount());
     // The same request with type 0 does go through the environment's proxy.
-    httpSession automatic(0, "", "", "", "");
+    httpSession automatic(ConnectionType::Automatic, "", "", "", "");
     ASSERT_TRUE(automatic.Connect("127.0.0.1"));
     EXPECT_NE("", drain(automatic.Request("/page")));
     EXPECT_EQ(404u, automatic.m_status);
@@ -176,7 +177,7 @@ TEST_F(SessionTest, ProxyCredentialsOnlyWhenGiven) {
                  {"", "", ""}};
     for (const Case& c : cases) {
         fake.clearRequests();
-        httpSession s(2, "127.0.0.1", port, c.user, c.pass);
+        httpSession s(ConnectionType::HttpProxy, "127.0.0.1", port, c.user, c.pass);
         ASSERT_TRUE(s.Connect(kHost));
         ASSERT_FALSE(drain(s.Request("/page")).empty());
         auto log = fake.requests();
@@ -186,7 +187,7 @@ TEST_F(SessionTest, ProxyCredentialsOnlyWhenGiven) {
 }
 
 TEST_F(SessionTest, FailureTextsAndRecovery) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     EXPECT_EQ(nullptr, s.Request("/page"));
     EXPECT_EQ("Not Connected", s.GetError());
     ASSERT_TRUE(s.Connect(kHost));
@@ -223,7 +224,7 @@ TEST_F(SessionTest, FailureTextsAndRecovery) {
 
     // Nothing listening at the proxy's address.
     setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
-    httpSession refused(1, "", "", "", "");
+    httpSession refused(ConnectionType::Direct, "", "", "", "");
     ASSERT_TRUE(refused.Connect(kHost));
     EXPECT_EQ(nullptr, refused.Request("/page"));
     EXPECT_EQ("Error sending request", refused.GetError());
@@ -233,7 +234,7 @@ TEST_F(SessionTest, FailureTextsAndRecovery) {
 TEST_F(SessionTest, DecodesCompressedAnswers) {
     fake.setCompression(true);
     fake.addUsptoDocument("05123456", {"page one"});
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     ASSERT_TRUE(s.Connect("patimg1.uspto.gov"));
     std::string list = drain(s.Request("/.piw?Docid=05123456&idkey=NONE"));
     EXPECT_NE(std::string::npos, list.find("<!-- NumPages=1 -->"));
@@ -263,7 +264,7 @@ TEST_F(SessionTest, AnswerCeilingCountsDecodedBytes) {
     bomb.body.assign(size_t(48) << 20, '\0');
     bomb.gzip = true;
     fake.setRoute(kHost, "/bomb.tif", bomb);
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     ASSERT_TRUE(s.Connect(kHost));
     EXPECT_EQ(nullptr, s.Request("/bomb.tif"));
     EXPECT_EQ(
@@ -277,7 +278,7 @@ TEST_F(SessionTest, AnswerCeilingCountsDecodedBytes) {
 }
 
 TEST_F(SessionTest, StalledServerFailsAfterTheStallTimeout) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     s.SetTimeouts(5, 1);
     ASSERT_TRUE(s.Connect(kHost));
     fake.addRule(kHost, "/page", Fault::Stall);
@@ -293,7 +294,7 @@ TEST_F(SessionTest, StalledServerFailsAfterTheStallTimeout) {
 }
 
 TEST_F(SessionTest, AbortEndsATransferPromptly) {
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     std::atomic<bool> stop{false};
     s.SetAbortCheck([&] { return stop.load(); });
     ASSERT_TRUE(s.Connect(kHost));
@@ -324,7 +325,7 @@ TEST_F(SessionTest, SessionsOnSeveralThreads) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            httpSession s(0, "", "", "", "");
+            httpSession s(ConnectionType::Automatic, "", "", "", "");
             if (!s.Connect(kHost))
                 return;
             for (int i = 0; i < 25; ++i)

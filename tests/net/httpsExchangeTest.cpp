@@ -56,7 +56,7 @@ TEST_F(HttpsTest, PostWithItsOwnHeadersThroughTheEnvironmentsProxyAndTheExtraBun
             unsetenv("SSL_CERT_FILE");
             setenv(bundle, ops->caBundlePath().c_str(), 1);
             setenv(type == 0 ? "https_proxy" : "HTTPS_PROXY", fake.proxyUrl().c_str(), 1);
-            httpSession s(type, "127.0.0.1", "1", "", "");
+            httpSession s(ConnectionTypeOf(type), "127.0.0.1", "1", "", "");
             httpAnswer a;
             ASSERT_TRUE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a))
                 << s.GetError();
@@ -85,14 +85,14 @@ TEST_F(HttpsTest, PostWithItsOwnHeadersThroughTheEnvironmentsProxyAndTheExtraBun
 TEST_F(HttpsTest, CertificateIsAlwaysVerified) {
     // Without the test CA the fake's certificate is refused, whatever the proxy.
     setenv("https_proxy", fake.proxyUrl().c_str(), 1);
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     httpAnswer a;
     EXPECT_FALSE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a));
     EXPECT_EQ(s.GetError().rfind("Secure Connection Failed", 0), 0u) << s.GetError();
     EXPECT_TRUE(Through("tls").empty());
     // A bundle that does not exist trusts nothing more.
     setenv("CURL_CA_BUNDLE", "/nonexistent/ca.pem", 1);
-    httpSession t(0, "", "", "", "");
+    httpSession t(ConnectionType::Automatic, "", "", "", "");
     EXPECT_FALSE(t.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a));
     EXPECT_TRUE(Through("tls").empty());
 }
@@ -102,13 +102,13 @@ TEST_F(HttpsTest, CertificateIsAlwaysVerified) {
 TEST_F(HttpsTest, WithoutTheSystemStoreTheExtraBundleAloneIsTrusted) {
     setenv("https_proxy", fake.proxyUrl().c_str(), 1);
     httpAnswer a;
-    httpSession bare(0, "", "", "", "");
+    httpSession bare(ConnectionType::Automatic, "", "", "", "");
     bare.SetSystemCaBundle("/nonexistent/ca-certificates.crt");
     EXPECT_FALSE(bare.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a));
     EXPECT_NE(bare.GetError().find("ca-certificates package"), wxString::npos) << bare.GetError();
 
     setenv("CURL_CA_BUNDLE", ops->caBundlePath().c_str(), 1);
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     s.SetSystemCaBundle("/nonexistent/ca-certificates.crt");
     ASSERT_TRUE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a))
         << s.GetError();
@@ -119,7 +119,8 @@ TEST_F(HttpsTest, ExplicitProxyCarriesTheTunnelAndItsCredentials) {
     setenv("CURL_CA_BUNDLE", ops->caBundlePath().c_str(), 1);
     // The environment's proxy leads nowhere: only the session's own reaches the service.
     setenv("https_proxy", ("http://127.0.0.1:" + std::to_string(qvtest::freePort())).c_str(), 1);
-    httpSession s(2, "127.0.0.1", wxString::Format("%d", fake.port()), "user", "pass word");
+    httpSession s(ConnectionType::HttpProxy, "127.0.0.1", wxString::Format("%d", fake.port()),
+                  "user", "pass word");
     httpAnswer a;
     ASSERT_TRUE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a))
         << s.GetError();
@@ -142,7 +143,7 @@ TEST_F(HttpsTest, ExplicitProxyCarriesTheTunnelAndItsCredentials) {
 TEST_F(HttpsTest, StatusesAreAnswersAndCeilingsAndHeaderLinesHold) {
     setenv("CURL_CA_BUNDLE", ops->caBundlePath().c_str(), 1);
     setenv("https_proxy", fake.proxyUrl().c_str(), 1);
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     httpAnswer a;
     // Without a token: the service's 400, an answer with its body and headers.
     ASSERT_TRUE(s.Exchange("https://ops.epo.org/3.2/rest-services/published-data/publication/"
@@ -173,7 +174,7 @@ TEST_F(HttpsTest, PlainRequestsOfTheSameSessionKeepTheirHeaderBlock) {
     qvfake::Response page;
     page.body = "plain";
     fake.setRoute("www.quorvane.org", "/page", page);
-    httpSession s(0, "", "", "", "");
+    httpSession s(ConnectionType::Automatic, "", "", "", "");
     httpAnswer a;
     ASSERT_TRUE(s.Exchange(kToken, TokenHeaders(), "grant_type=client_credentials", a));
     ASSERT_TRUE(s.Connect("www.quorvane.org"));

@@ -14,8 +14,7 @@
 namespace nettest {
 
 // The whole stream as bytes; takes ownership. Null gives "".
-inline std::string drain(wxInputStream* stream) {
-    std::unique_ptr<wxInputStream> owned(stream);
+inline std::string drain(std::unique_ptr<wxInputStream> owned) {
     std::string out;
     if (!owned)
         return out;

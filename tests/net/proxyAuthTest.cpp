@@ -30,8 +30,9 @@ protected:
         port = proxy->port;
     }
 
-    wxInputStream* fetch(const char* user, const char* pass) {
-        session.reset(new httpSession(2, "127.0.0.1", wxString::Format("%d", port), user, pass));
+    std::unique_ptr<wxInputStream> fetch(const char* user, const char* pass) {
+        session.reset(new httpSession(ConnectionType::HttpProxy, "127.0.0.1",
+                                      wxString::Format("%d", port), user, pass));
         if (!session->m_ok || !session->Connect("www.quorvane.org"))
             return nullptr;
         return session->Request("/proxyTest.htm");

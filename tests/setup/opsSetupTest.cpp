@@ -6,6 +6,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <wx/notebook.h>
 
 #include <sys/stat.h>
 
@@ -31,6 +32,8 @@ protected:
         qvtest::pump(100);
     }
     void TearDown() override {
+        fake.releaseStalls();
+        WaitForKeyChecks();
         qvtest::closeMainWindow();
         wxSetWorkingDirectory(startFolder);
         unsetenv("https_proxy");
@@ -40,6 +43,13 @@ protected:
     void enterKey(SetupDialog& dialog, const char* key, const char* secret) {
         dialog.m_opsKeyText->SetValue(key);
         dialog.m_opsSecretText->SetValue(secret);
+    }
+    // Check Key, then its answer, which comes beside the window.
+    void checkKey(SetupDialog& dialog) {
+        qvtest::click(&dialog, kCheckKey);
+        EXPECT_TRUE(qvtest::pumpUntil([&] { return dialog.m_checkKeyButton->IsEnabled(); },
+                                      std::chrono::seconds(30)));
+        qvtest::pump(50);
     }
 
     qvfake::FakeService fake;
@@ -57,15 +67,15 @@ TEST_F(OpsSetupTest, CheckedKeyKeptByOkFetchesFromTheEpoAndIsStoredScrambled) {
     qvtest::runSetupCommand(frame, [&](SetupDialog& dialog) {
         qvtest::CapturedLog log;
         enterKey(dialog, qvfake::kOpsSampleKey, "not the secret");
-        qvtest::click(&dialog, kCheckKey);
+        checkKey(dialog);
         // Unreachable: an explicit proxy where nothing listens.
         qvtest::chooseConnection(dialog, 2);
         dialog.m_proxyServerText->SetValue("127.0.0.1");
         dialog.m_proxyPortText->SetValue(wxString::Format("%d", qvtest::freePort()));
         enterKey(dialog, qvfake::kOpsSampleKey, qvfake::kOpsSampleSecret);
-        qvtest::click(&dialog, kCheckKey);
+        checkKey(dialog);
         qvtest::chooseConnection(dialog, 0);
-        qvtest::click(&dialog, kCheckKey);
+        checkKey(dialog);
         errors = qvtest::errorsIn(log);
         messages = qvtest::messagesIn(log);
         qvtest::click(&dialog, wxID_OK);
@@ -105,6 +115,40 @@ TEST_F(OpsSetupTest, CheckedKeyKeptByOkFetchesFromTheEpoAndIsStoredScrambled) {
     struct stat st;
     ASSERT_EQ(::stat(SettingsFilePath().utf8_str().data(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(OpsSetupTest, CheckKeyWaitsBesideTheWindowAndCancelEndsTheDialogAtOnce) {
+    fake.addRule("ops.epo.org", "accesstoken", qvfake::Fault::Stall, -1);
+    qvtest::CapturedLog log;
+    auto tokenRequests = [&] {
+        size_t n = 0;
+        for (const qvfake::RecordedRequest& r : fake.requests())
+            n += r.path.find("accesstoken") != std::string::npos;
+        return n;
+    };
+    bool busy = false, stillAsking = false;
+    qvtest::runSetupCommand(frame, [&](SetupDialog& dialog) {
+        enterKey(dialog, qvfake::kOpsSampleKey, qvfake::kOpsSampleSecret);
+        qvtest::click(&dialog, kCheckKey);
+        // The click has returned while the service holds the request unanswered.
+        ASSERT_TRUE(qvtest::pumpUntil([&] { return tokenRequests() > 0; }));
+        busy = !dialog.m_checkKeyButton->IsEnabled() &&
+               dialog.m_checkKeyButton->GetLabel() != "Check Key";
+        dialog.m_notebook->SetSelection(2);
+        EXPECT_FALSE(qvtest::screenshot("setup-key-check", &dialog).empty());
+        qvtest::click(&dialog, kCheckKey); // no second check meanwhile
+        stillAsking = KeyChecksRunning() == 1;
+        qvtest::click(&dialog, wxID_CANCEL);
+    });
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(stillAsking);
+    EXPECT_EQ(tokenRequests(), 1u);
+    // The dialog has gone with the answer still outstanding; the check ends by itself,
+    // reports to nobody and leaves no session.
+    EXPECT_TRUE(qvtest::pumpUntil([] { return KeyChecksRunning() == 0; }));
+    qvtest::pump(100);
+    EXPECT_TRUE(log.entries.empty()) << log.entries.front().text;
+    EXPECT_TRUE(OpsKey.empty());
 }
 
 TEST_F(OpsSetupTest, CancelKeepsNoKeyAndTheRetiredRoutingStays) {

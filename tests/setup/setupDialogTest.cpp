@@ -259,25 +259,25 @@ TEST_F(SetupDialogTest, JobLimitIsClampedAndWaitingJobsStartIntoTheRoom) {
     fake.addRule("", "", qvfake::Fault::Stall, -1);
     setenv("http_proxy", fake.proxyUrl().c_str(), 1);
 
-    frame->maxThreads = 0; // nothing may start until the limit is repaired
+    frame->queue.SetLimit(0); // nothing may start until the limit is repaired
     for (const char* number : {"5123456", "5123457", "5123458"}) {
         frame->textCtrl->ChangeValue(number);
         wxCommandEvent download(wxEVT_BUTTON, ID_DOWNLOAD);
         frame->ProcessWindowEvent(download);
     }
-    ASSERT_EQ(3u, frame->waitingJobs.size());
-    ASSERT_EQ(0u, frame->runningJobs.size());
+    ASSERT_EQ(3u, frame->queue.WaitingCount());
+    ASSERT_EQ(0u, frame->queue.RunningCount());
 
     qvtest::runSetupCommand(frame, [](SetupDialog& d) { qvtest::click(&d, wxID_CANCEL); });
-    EXPECT_EQ(1u, frame->maxThreads) << "0 becomes 1 whatever the dialog's answer";
-    EXPECT_EQ(1u, frame->runningJobs.size());
-    EXPECT_EQ(2u, frame->waitingJobs.size());
+    EXPECT_EQ(1u, frame->queue.Limit()) << "0 becomes 1 whatever the dialog's answer";
+    EXPECT_EQ(1u, frame->queue.RunningCount());
+    EXPECT_EQ(2u, frame->queue.WaitingCount());
 
-    frame->maxThreads = 1000;
+    frame->queue.SetLimit(1000);
     qvtest::runSetupCommand(frame, [](SetupDialog& d) { qvtest::click(&d, wxID_OK); });
-    EXPECT_EQ(511u, frame->maxThreads);
-    EXPECT_EQ(3u, frame->runningJobs.size());
-    EXPECT_TRUE(frame->waitingJobs.empty());
+    EXPECT_EQ(511u, frame->queue.Limit());
+    EXPECT_EQ(3u, frame->queue.RunningCount());
+    EXPECT_TRUE(frame->queue.Waiting().empty());
 
     qvtest::closeMainWindow();
     fake.releaseStalls();

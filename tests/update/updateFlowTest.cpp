@@ -237,12 +237,12 @@ TEST_F(UpdateFlowTest, ReadyAnsweredYesHandsOverOnceTheQueueDrainsAndTheNewVersi
     fake.setLatestVersion("22");
     start();
     // One job still waits; the hand-over must let it go before ending.
-    JobRecord waiting("5123456");
-    frame->waitingJobs.push_back(&waiting);
+    frame->queue.SetLimit(0);
+    JobRecord& waiting = frame->queue.Add(std::make_unique<JobRecord>("5123456"));
     bool drained = false;
     wxTimer drain;
     drain.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-        frame->waitingJobs.clear();
+        frame->queue.Cancel(waiting);
         drained = true;
     });
     answers = {wxYES};

@@ -1,11 +1,11 @@
 #include "usNumber.h"
 
-#include "jobText.h"
+#include "numberText.h"
 
 #include <cctype>
 
-using jobtext::IsNumber;
-using jobtext::LeadingULong;
+using numbertext::IsNumber;
+using numbertext::LeadingULong;
 
 namespace {
 

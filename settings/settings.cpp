@@ -109,7 +109,7 @@ WindowPlacement LoadStartupSettings(wxConfigBase& config) {
         if (enabled) {
             wxString type;
             if (config.Read("proxyType", &type) && type == "HTTP")
-                cs.connectionType = 2;
+                cs.connectionType = int(ConnectionType::HttpProxy);
         }
         config.DeleteEntry("proxyType", false);
         config.DeleteEntry("proxyEnable", false);
@@ -130,11 +130,14 @@ unsigned ReadMaxThreads(wxConfigBase& config) {
     long value = 3;
     if (config.HasEntry("max_threads"))
         config.Read("max_threads", &value, 3);
-    // Clamped as the Setup command clamps it: a negative value would become billions.
+    return ClampMaxThreads(value);
+}
+
+unsigned ClampMaxThreads(long value) {
     if (value < 1)
-        value = 1;
-    if (value > 511)
-        value = 511;
+        return 1;
+    if (value > long(kMaxThreadsLimit))
+        return kMaxThreadsLimit;
     return static_cast<unsigned>(value);
 }
 

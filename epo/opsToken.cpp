@@ -1,5 +1,9 @@
 #include "opsToken.h"
 
+#include "httpSession.h"
+#include "opsPacer.h"
+#include "remoteHosts.h"
+
 #include <wx/base64.h>
 
 #include <algorithm>
@@ -81,6 +85,24 @@ OpsTokenAnswer ReadOpsTokenAnswer(long status, const std::string& rejectionReaso
     // A token without a lifetime is used until the service rejects it.
     answer.expiresInSeconds = seconds > 0 ? seconds : 20 * 60;
     return answer;
+}
+
+OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key) {
+    httpAnswer a;
+    std::vector<std::string> headers = {"Authorization: " + OpsBasicAuthorization(key),
+                                        "Content-Type: application/x-www-form-urlencoded",
+                                        "Accept: application/json",
+                                        std::string("User-Agent: ") + kOpsUserAgent};
+    session.SetMaxBodyBytes(kMaxOpsTokenAnswer);
+    if (!session.Exchange(wxString(remotehosts::kEpoOpsBase) + "auth/accesstoken", headers,
+                          "grant_type=client_credentials", a)) {
+        OpsTokenAnswer failed;
+        failed.error = session.GetError();
+        return failed;
+    }
+    opsPacer::Instance().Observe(a.Header("X-Throttling-Control"));
+    opsPacer::Instance().NoteWeekUsed(a.Header("X-RegisteredQuotaPerWeek-Used"));
+    return ReadOpsTokenAnswer(a.status, a.Header("X-Rejection-Reason"), a.body);
 }
 
 std::string OpsBasicAuthorization(const OpsCredentials& key) {

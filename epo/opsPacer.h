@@ -31,6 +31,12 @@ bool ParseThrottlingControl(const std::string& header, OpsThrottleReading& out);
 // Retry-After of a black light, in milliseconds; missing or unreadable gives the default.
 long long ParseRetryAfterMs(const std::string& header);
 
+// The bytes of the week's quota the service reported last (any job, any key), -1 before any
+// answer: what the program shows as "EPO: 1.2 GB of 4 GB this week".
+long long OpsWeekQuotaUsedBytes();
+// The free tier's weekly allowance, for that display.
+constexpr long long kOpsWeekQuotaBytes = 4LL * 1000 * 1000 * 1000;
+
 class opsPacer {
 public:
     using Clock = std::chrono::steady_clock;

@@ -1,7 +1,5 @@
 #include "jobRecord.h"
 
-#include "ziv2ize.h"
-
 #include <wx/regex.h>
 
 #include <cstdlib>
@@ -51,8 +49,4 @@ JobRecord::JobRecord(const wxString& text) : number(CleanNumber(text)) {
         return;
     }
     valid = ClassifyNumber(number, &kind);
-}
-
-JobRecord::~JobRecord() {
-    delete job;
 }

@@ -241,3 +241,7 @@ void opsPacer::Reset() {
     m_state[1] = State();
     m_weekUsed = -1;
 }
+
+long long OpsWeekQuotaUsedBytes() {
+    return opsPacer::Instance().WeekUsedBytes();
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "connectionSettings.h"
+#include "opsCredentials.h"
 
 #include <wx/fileconf.h>
 #include <wx/string.h>
@@ -15,11 +16,7 @@ extern ConnectionSettingsRecord ConnectionSettings;
 // The user's key for the EPO's Open Patent Services, as the setup dialog edits it and the
 // store keeps it (the secret scrambled like the proxy password). GUI thread only; jobs get
 // their own copy when they are made.
-struct OpsKeyRecord {
-    wxString key;
-    wxString secret; // clear text in memory
-    bool empty() const { return key.empty() || secret.empty(); }
-};
+using OpsKeyRecord = OpsCredentials;
 extern OpsKeyRecord OpsKey;
 
 // The key downloads use: QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET when both are set (for
@@ -54,8 +51,12 @@ struct WindowPlacement {
 // the legacy proxyEnable/proxyType keys.
 WindowPlacement LoadStartupSettings(wxConfigBase& config);
 
-// Reads max_threads (3 when missing), clamped to 1...511: a stored 0 would keep every job
-// waiting forever.
+// The most jobs at once (max_threads, quorvane-get -j).
+constexpr unsigned kMaxThreadsLimit = 511;
+// value within 1...kMaxThreadsLimit: 0 would keep every job waiting forever, a negative
+// value would become billions.
+unsigned ClampMaxThreads(long value);
+// Reads max_threads (3 when missing), clamped.
 unsigned ReadMaxThreads(wxConfigBase& config);
 
 // True when an automatic update check is due: lastCheck missing (it is written now) or

@@ -1,10 +1,13 @@
-// The main window's record of one job and its list row, and the routing of typed text to
-// a job kind.
+// One document of the download list: the number as given, the job kind it is routed to, its
+// job while it runs and the job's last report. The routing of typed text to a job kind.
 #pragma once
+
+#include "jobProgress.h"
+#include "ziv2ize.h"
 
 #include <wx/string.h>
 
-class ziv2ize;
+#include <memory>
 
 // Typed text is classified as a USPTO or an Espacenet number; with an EPO key, either kind
 // is fetched by the EPO job instead, since both original services are retired.
@@ -23,15 +26,16 @@ wxString CleanNumber(const wxString& typed);
 
 struct JobRecord {
     explicit JobRecord(const wxString& text);
-    ~JobRecord();
     JobRecord(const JobRecord&) = delete;
     JobRecord& operator=(const JobRecord&) = delete;
 
-    wxString pdfPath;       // set when the job reports its PDF
-    wxString number;        // cleaned text handed to the job
-    int id = -1;            // unique for the whole run; every event of the job carries it
-    bool finished = false;  // ended, stopped, or nothing to do
-    ziv2ize* job = nullptr; // the running or ended job (owned), either kind
+    wxString pdfPath;             // set when the job reports its PDF
+    wxString number;              // cleaned text handed to the job
+    int id = -1;                  // unique for the whole run; every event of the job carries it
+    bool finished = false;        // ended, stopped, or nothing to do
+    std::unique_ptr<ziv2ize> job; // while it runs, and until its end is handled
     int kind = kUsptoJob;
     bool valid = false;
+    wxString target;  // the PDF its job makes (full path), set when the job starts
+    JobProgress last; // the last report, of the job or of the queue
 };

@@ -2,6 +2,8 @@
 // every job, asked for again shortly before it runs out.
 #pragma once
 
+#include "opsCredentials.h"
+
 #include <wx/string.h>
 
 #include <chrono>
@@ -11,11 +13,12 @@
 #include <mutex>
 #include <string>
 
-// The user's key for the EPO's services. The secret never goes into a text of the program.
-struct OpsCredentials {
-    wxString key;
-    wxString secret;
-};
+class httpSession;
+
+// Every request to the EPO's services names the program so.
+constexpr const char* kOpsUserAgent = "Quorvane (EPO OPS 3.2 client)";
+// The largest token answer read: far above a real one (under 1 kB).
+constexpr size_t kMaxOpsTokenAnswer = size_t(64) << 10;
 
 // What the token endpoint answered.
 struct OpsTokenAnswer {
@@ -29,6 +32,9 @@ struct OpsTokenAnswer {
 // 400 and 401 (and 403 without a rejection reason) are a refused key, the rest Failed.
 OpsTokenAnswer ReadOpsTokenAnswer(long status, const std::string& rejectionReason,
                                   const std::string& body);
+
+// Asks the token endpoint through session for key: what Setup's key check and the jobs use.
+OpsTokenAnswer RequestOpsToken(httpSession& session, const OpsCredentials& key);
 
 // "Basic base64(key:secret)", the value of the token request's Authorization header.
 std::string OpsBasicAuthorization(const OpsCredentials& key);
