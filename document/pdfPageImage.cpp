@@ -180,12 +180,29 @@ std::string NameValue(const std::string& written) {
 const size_t kMaxTokens = 20000;
 const size_t kMaxInflated = 256 << 10;
 
+// The first occurrence of a byte string in [data, data + size), or null. memmem is a GNU
+// extension, not in every C library the program is built with.
+const void* FindBytes(const char* data, size_t size, const char* what, size_t length) {
+    if (length == 0 || size < length)
+        return nullptr;
+    const char* const last = data + (size - length);
+    for (const char* p = data; p <= last;) {
+        p = static_cast<const char*>(std::memchr(p, what[0], size_t(last - p) + 1));
+        if (!p)
+            return nullptr;
+        if (std::memcmp(p, what, length) == 0)
+            return p;
+        ++p;
+    }
+    return nullptr;
+}
+
 // Whether d[from, to) holds an "obj" keyword, with which an object could begin there: the
 // lexer skips stream data, so no object that qpdf might be sent to may lie in it. Coded
 // image data holds one by chance about once in ten thousand megabytes.
 bool HidesObject(const char* d, size_t from, size_t to) {
     for (size_t at = from; at + 3 <= to;) {
-        const void* found = memmem(d + at, to - at, "obj", 3);
+        const void* found = FindBytes(d + at, to - at, "obj", 3);
         if (!found)
             return false;
         const size_t p = size_t(static_cast<const char*>(found) - d);
@@ -298,7 +315,7 @@ public:
                     }
                 } else if (word == "stream" && afterDict && file) {
                     static const char endstream[] = "endstream";
-                    const void* found = memmem(d + i, n - i, endstream, sizeof endstream - 1);
+                    const void* found = FindBytes(d + i, n - i, endstream, sizeof endstream - 1);
                     const size_t end = found ? size_t(static_cast<const char*>(found) - d) : n;
                     if (HidesObject(d, i, end))
                         return Refuse("Page PDF hides objects in stream data");

@@ -1,6 +1,8 @@
 #include "pdfWriter.h"
 
+#include "files.h"
 #include "pdfPageImage.h"
+#include "process.h"
 #include "tiffReader.h"
 
 #include <wx/filename.h>
@@ -11,11 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // A file output stream with its own buffer. It counts the bytes it has taken, so its
@@ -44,7 +42,7 @@ public:
     // megabytes have gathered: the flush before the rename then has little left to do.
     void StartWriteBack() {
         if (m_fd >= 0 && IsOk() && m_pos - m_startedTo >= kWriteBackStep) {
-            sync_file_range(m_fd, m_startedTo, m_pos - m_startedTo, SYNC_FILE_RANGE_WRITE);
+            platform::StartWriteBack(m_fd, m_startedTo, m_pos - m_startedTo);
             m_startedTo = m_pos;
         }
     }
@@ -52,7 +50,7 @@ public:
     // Forgets everything after `pos` and makes the stream good again.
     bool CutBack(wxFileOffset pos) {
         m_used = 0;
-        if (m_fd < 0 || ftruncate(m_fd, pos) != 0 || lseek(m_fd, pos, SEEK_SET) != pos)
+        if (m_fd < 0 || !platform::CutFile(m_fd, pos))
             return false;
         m_pos = pos;
         m_startedTo = std::min(m_startedTo, pos);
@@ -62,7 +60,7 @@ public:
 
     // Flushes the buffer and the system's cache to the disk, then closes.
     bool Commit() {
-        bool ok = Push() && fsync(m_fd) == 0;
+        bool ok = Push() && platform::SyncFile(m_fd);
         return Close() && ok;
     }
 
@@ -137,10 +135,6 @@ private:
 namespace {
 
 std::atomic<unsigned> g_tempCounter{0};
-
-std::string FsName(const wxString& path) {
-    return std::string(static_cast<const char*>(path.fn_str()));
-}
 
 // A PDF text string: a literal with "\", "(" and ")" escaped, or UTF-16BE in hex when the
 // text is not plain ASCII.
@@ -317,24 +311,20 @@ bool CheckTiff(tiffReader& tiff, wxString& reason, bool& final) {
 // Removes the hidden partial files that writers of processes no longer running left beside
 // path (".NAME.PID.N.part"): such a process was killed mid-way and cannot finish them.
 void RemoveAbandonedParts(const wxFileName& name) {
-    const std::string folder = FsName(name.GetPath().empty() ? "." : name.GetPath());
-    const std::string prefix = "." + FsName(name.GetFullName()) + ".";
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string file = entry->d_name;
+    const wxString folder = name.GetPath().empty() ? wxString(".") : name.GetPath();
+    const std::string prefix = "." + std::string(name.GetFullName().utf8_str()) + ".";
+    for (const wxString& entry : platform::FolderEntries(folder)) {
+        const std::string file(entry.utf8_str());
         if (file.size() <= prefix.size() + 5 || file.compare(0, prefix.size(), prefix) != 0 ||
             file.compare(file.size() - 5, 5, ".part") != 0)
             continue;
         char* end = nullptr;
         const long pid = std::strtol(file.c_str() + prefix.size(), &end, 10);
-        if (pid <= 0 || !end || *end != '.' || pid == long(getpid()))
+        if (pid <= 0 || !end || *end != '.' || pid == platform::CurrentProcessId())
             continue;
-        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            ::unlink((folder + "/" + file).c_str());
+        if (platform::ProcessGone(pid))
+            platform::RemoveFile(folder + wxFileName::GetPathSeparator() + entry);
     }
-    ::closedir(dir);
 }
 
 } // namespace
@@ -385,10 +375,11 @@ void pdfWriter::Begin(const wxString& path, int pageCount, const PdfDocumentInfo
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         wxFileName temp(name);
-        temp.SetFullName(wxString::Format(".%s.%ld.%u.part", name.GetFullName(), long(getpid()),
+        temp.SetFullName(wxString::Format(".%s.%ld.%u.part", name.GetFullName(),
+                                          platform::CurrentProcessId(),
                                           g_tempCounter.fetch_add(1)));
         m_tempPath = temp.GetFullPath();
-        fd = ::open(FsName(m_tempPath).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = platform::CreateNewFile(m_tempPath);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -466,7 +457,7 @@ bool pdfWriter::Check(const wxString& message) {
 // A write refused for want of space says so: the user can free some and try again.
 wxString pdfWriter::WriteFailure(const wxString& message) const {
     const int err = m_file ? m_file->LastErrno() : 0;
-    return err == ENOSPC || err == EDQUOT ? message + " (Disk Full)" : message;
+    return platform::IsDiskFull(err) ? message + " (Disk Full)" : message;
 }
 
 void pdfWriter::BeginObject() {
@@ -739,7 +730,7 @@ bool pdfWriter::Finish() {
         if (!m_file->Commit()) {
             complete = false;
             m_message = "Writing PDF to disk";
-        } else if (::rename(FsName(m_tempPath).c_str(), FsName(m_path).c_str()) != 0) {
+        } else if (!platform::RenameOver(m_tempPath, m_path)) {
             // A folder under the final name, or the download folder removed meanwhile.
             complete = false;
             m_message =
@@ -749,7 +740,7 @@ bool pdfWriter::Finish() {
     delete m_file;
     m_file = nullptr;
     if (!complete) {
-        ::unlink(FsName(m_tempPath).c_str());
+        platform::RemoveFile(m_tempPath);
         if (wanted)
             m_ok = false;
     }

@@ -1,5 +1,7 @@
 #include "numberList.h"
 
+#include "files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -148,7 +150,7 @@ std::vector<wxString> NumbersOfList(const std::string& bytes, ListFormat format)
 
 bool ReadListFile(const wxString& path, std::vector<wxString>& numbers, wxString& error) {
     const bool fromStdin = path == "-";
-    std::FILE* in = fromStdin ? stdin : std::fopen(path.fn_str(), "rb");
+    std::FILE* in = fromStdin ? stdin : platform::OpenForReading(path);
     if (!in) {
         error = wxString::Format("Cannot open the list %s: %s", path, std::strerror(errno));
         return false;

@@ -1,10 +1,8 @@
 #include "handOver.h"
 
-#include <wx/filename.h>
-#include <wx/utils.h>
+#include "process.h"
 
-#include <cstdio>
-#include <unistd.h>
+#include <wx/filename.h>
 
 namespace {
 std::function<void(int)>& exitFunction() {
@@ -20,11 +18,7 @@ bool StartHandOver(const wxString& newProgram, const wxString& oldProgram, wxStr
         return false;
     }
     // An argument vector keeps a path with blanks in one piece.
-    const wxScopedCharBuffer program = newProgram.fn_str();
-    const wxScopedCharBuffer old = oldProgram.fn_str();
-    const char* argv[] = {program.data(), "delete", old.data(), nullptr};
-    const long pid = wxExecute(argv, wxEXEC_ASYNC);
-    if (pid <= 0) {
+    if (!platform::StartDetached({newProgram, "delete", oldProgram})) {
         if (error)
             *error = "Cannot run " + newProgram;
         return false;
@@ -38,8 +32,7 @@ void ExitProgram(int code) {
         return;
     }
     // Jobs may still be running: leave without static destructors, which they could race.
-    std::fflush(nullptr);
-    ::_exit(code);
+    platform::ExitNow(code);
 }
 
 void SetExitFunction(std::function<void(int)> fn) {

@@ -1,5 +1,6 @@
 #include "updater.h"
 
+#include "files.h"
 #include "httpSession.h"
 
 #include <wx/filename.h>
@@ -12,9 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 
 wxDEFINE_EVENT(wxEVT_UPDATER_STATUS, wxThreadEvent);
@@ -53,8 +52,8 @@ bool readStream(wxInputStream& in, std::string* out) {
     return in.GetLastError() == wxSTREAM_NO_ERROR || in.GetLastError() == wxSTREAM_EOF;
 }
 
-bool readFileBytes(const std::string& path, std::string* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+bool readFileBytes(const wxString& path, std::string* out) {
+    FILE* f = platform::OpenForReading(path);
     if (!f)
         return false;
     char buffer[64 * 1024];
@@ -214,7 +213,7 @@ void SetUpdaterPublicKey(const std::string& raw) {
 }
 
 wxString UpdateFileName(unsigned version) {
-    return wxString::Format("Quorvane-2.%02u", version);
+    return wxString::Format("Quorvane-2.%02u", version) + platform::kProgramSuffix;
 }
 
 wxString UpdateTargetPath(const wxString& programPath, unsigned version) {
@@ -282,18 +281,18 @@ bool InstallProgramFile(const wxString& target, const std::string& data,
         return false;
     }
     const wxFileName dest(target);
-    std::string temp = (dest.GetPath() + "/." + dest.GetFullName() + ".XXXXXX").fn_str().data();
-    const int fd = ::mkstemp(&temp[0]);
+    wxString temp;
+    const int fd = platform::CreateTempBeside(target, &temp);
     if (fd < 0) {
         if (error)
             *error = "Cannot write into " + dest.GetPath() + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0 && ::fchmod(fd, 0755) == 0;
+    bool ok = writeAll(fd, data) && platform::SyncFile(fd) && platform::MakeExecutable(fd);
     if (::close(fd) != 0)
         ok = false;
     if (!ok)
-        why = "Error writing " + wxString::FromUTF8(temp.c_str()) + ": " + std::strerror(errno);
+        why = "Error writing " + temp + ": " + std::strerror(errno);
 
     // Check what actually reached the disk before it gets the name that may be started.
     if (ok) {
@@ -305,12 +304,12 @@ bool InstallProgramFile(const wxString& target, const std::string& data,
             ok = false;
         }
     }
-    if (ok && std::rename(temp.c_str(), target.fn_str().data()) != 0) {
+    if (ok && !platform::RenameOver(temp, target)) {
         why = "Cannot rename the program file to " + target + ": " + std::strerror(errno);
         ok = false;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
+        platform::RemoveFile(temp);
         if (error)
             *error = why;
     }
