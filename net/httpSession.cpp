@@ -1,5 +1,8 @@
 #include "httpSession.h"
 
+#include "systemProxy.h"
+#include "tlsTrust.h"
+
 #include <wx/mstream.h>
 
 #include <curl/curl.h>
@@ -10,11 +13,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
-
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 // What one transfer collects while libcurl runs it.
 struct httpTransfer {
@@ -139,6 +137,7 @@ httpSession::httpSession(ConnectionType type, wxString proxyServer, wxString pro
         m_ok = false;
         return;
     }
+    m_systemProxy = type == ConnectionType::Automatic;
     if (type == ConnectionType::HttpProxy && !SetProxy(proxyServer, proxyPort)) {
         m_ok = false;
         return;
@@ -169,6 +168,7 @@ bool httpSession::OpenHandle() {
         curl_easy_cleanup(m_curl);
     m_curl = curl_easy_init();
     m_multi = curl_multi_init();
+    m_systemProxySet = false;
     if (!m_curl)
         return false;
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
@@ -205,14 +205,26 @@ bool httpSession::SetProxy(const wxString& server, const wxString& port) {
     return true;
 }
 
-bool httpSession::ApplyProxy(const wxString& host) {
+bool httpSession::ApplyProxy(const wxString& host, bool https) {
     if (m_proxyUse == ProxyUse::None) {
         // An explicit "no proxy" also overrides http_proxy from the environment.
         curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
         return true;
     }
-    if (m_proxyUse == ProxyUse::Environment)
-        return true; // libcurl follows http_proxy, https_proxy and no_proxy, as the curl tool
+    if (m_proxyUse == ProxyUse::Environment) {
+        if (!m_systemProxy)
+            return true; // libcurl follows http_proxy, https_proxy and no_proxy, as the curl tool
+        std::string proxy;
+        if (SystemProxyFor(https, toBytes(host), &proxy)) {
+            curl_easy_setopt(m_curl, CURLOPT_PROXY, proxy.c_str());
+            m_systemProxySet = true;
+        } else if (m_systemProxySet) {
+            // Back to the environment's proxy, which libcurl reads when none is set.
+            curl_easy_setopt(m_curl, CURLOPT_PROXY, static_cast<const char*>(nullptr));
+            m_systemProxySet = false;
+        }
+        return true;
+    }
     // Host names without a dot are local and bypass the proxy.
     const bool local = host.Find('.') == wxNOT_FOUND;
     curl_easy_setopt(m_curl, CURLOPT_PROXY, local ? "" : toBytes(m_proxyString).c_str());
@@ -350,7 +362,7 @@ std::unique_ptr<wxInputStream> httpSession::Request(const wxString& path) {
         curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.data());
     }
 
-    if (!ApplyProxy(m_host))
+    if (!ApplyProxy(m_host, false))
         return nullptr;
 
     httpTransfer t;
@@ -411,27 +423,6 @@ std::string httpAnswer::Header(const std::string& name) const {
     return joined;
 }
 
-namespace {
-
-bool fileReadable(const std::string& path) {
-    return !path.empty() && ::access(path.c_str(), R_OK) == 0;
-}
-
-// Adds the certificates of an extra bundle to those OpenSSL trusts already: a network that
-// inspects TLS has its own CA, which the system's store does not hold.
-CURLcode addExtraCertificates(CURL*, void* sslContext, void* user) {
-    const std::string* path = static_cast<const std::string*>(user);
-    if (!path || path->empty())
-        return CURLE_OK;
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    // A bundle that cannot be read adds nothing; verification then fails with its own text.
-    if (store)
-        X509_STORE_load_file(store, path->c_str());
-    return CURLE_OK;
-}
-
-} // namespace
-
 bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& headers,
                            const std::string& body, httpAnswer& answer) {
     answer = httpAnswer();
@@ -480,7 +471,7 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
         return false;
     }
     // Through the user's proxy as a CONNECT tunnel, or https_proxy of the environment.
-    if (!ApplyProxy(url.AfterFirst('/').AfterFirst('/').BeforeFirst('/').BeforeFirst(':')))
+    if (!ApplyProxy(url.AfterFirst('/').AfterFirst('/').BeforeFirst('/').BeforeFirst(':'), true))
         return false;
 
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list.get());
@@ -488,24 +479,8 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!m_systemCa.empty() && !fileReadable(m_systemCa)) {
-        // Without the system's store (no ca-certificates installed) libcurl fails before the
-        // extra bundle is looked at: the extra bundle alone is trusted then.
-        if (m_extraCa.empty()) {
-            m_error = "Secure Connection Failed (no trusted certificates found: install the "
-                      "ca-certificates package)";
-            return false;
-        }
-        curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_extraCa.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    } else {
-        if (!m_systemCa.empty())
-            curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_systemCa.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION,
-                         m_extraCa.empty() ? static_cast<curl_ssl_ctx_callback>(nullptr)
-                                           : addExtraCertificates);
-        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_DATA, &m_extraCa);
-    }
+    if (!SetTlsTrust(m_curl, m_systemCa, m_extraCa, &m_error))
+        return false;
     // The tunnel's own answer ("200 Connection established") is not the service's.
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     if (body.empty()) {
@@ -522,7 +497,7 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     // of this session set their own again.
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-    curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION, static_cast<curl_ssl_ctx_callback>(nullptr));
+    ClearTlsTrust(m_curl);
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
 

@@ -89,7 +89,7 @@ private:
     bool SetProxy(const wxString& server, const wxString& port);
     // The proxy of the settings for a request to host (names without a dot stay local);
     // false with the reason in m_error.
-    bool ApplyProxy(const wxString& host);
+    bool ApplyProxy(const wxString& host, bool https);
     bool OpenHandle();
     bool PrepareHeaders();
     int Perform(httpTransfer& t); // a CURLcode
@@ -103,6 +103,9 @@ private:
     wxString m_proxyString; // "server:port" of an explicit proxy
     // The environment's proxy (libcurl's own rules), none at all, or m_proxyString.
     enum class ProxyUse { Environment, None, Explicit } m_proxyUse = ProxyUse::Environment;
+    // Automatic: the system's proxy settings come before the environment's where it has them.
+    bool m_systemProxy = false;
+    bool m_systemProxySet = false; // CURLOPT_PROXY holds what the system named last
     long m_connectTimeout;
     long m_stallTimeout;
     size_t m_maxBody;
