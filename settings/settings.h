@@ -28,16 +28,18 @@ OpsKeyRecord OpsKeyInUse();
 constexpr int kVersionMinor = QV_VERSION_MINOR;
 wxString VersionString();
 
-// Full path of the settings file: $XDG_CONFIG_HOME (or ~/.config) / Quorvane / Quorvane.conf.
+// Where the settings are kept. Linux: the file $XDG_CONFIG_HOME (or ~/.config) / Quorvane /
+// Quorvane.conf. Windows: the registry key HKEY_CURRENT_USER\Software\Quorvane.
 wxString SettingsFilePath();
 
-// Opens the store as a short-lived object; destroying it flushes the writes. The file and
-// its folder are created readable by the user only, since the file holds the proxy password.
-// Destroying the object writes the file and keeps it at mode 0600.
+// Opens the store as a short-lived object; destroying it flushes the writes. On Linux the
+// file and its folder are created readable by the user only, since the file holds the proxy
+// password, and destroying the object writes the file and keeps it at mode 0600. Windows
+// keeps the same keys in the user's own part of the registry.
 struct SettingsDeleter {
-    void operator()(wxFileConfig* config) const;
+    void operator()(wxConfigBase* config) const;
 };
-using SettingsPtr = std::unique_ptr<wxFileConfig, SettingsDeleter>;
+using SettingsPtr = std::unique_ptr<wxConfigBase, SettingsDeleter>;
 SettingsPtr OpenSettings();
 
 // Turns the password between its stored and its clear form (the same operation both ways).
