@@ -1,5 +1,6 @@
 #include "MyFrame.h"
 
+#include "desktop.h"
 #include "helpPage.h"
 #include "settings.h"
 #include "tesselDrop.h"
@@ -100,7 +101,7 @@ wxEND_EVENT_TABLE()
             internetHandlerAdded = true;
         }
         wxString path;
-        if (config->Read("Path", &path)) {
+        if (config->Read("Path", &path) || !(path = desktop::DefaultDownloadFolder()).empty()) {
             wxLogNull quiet; // a folder that is gone leaves the working folder as it is
             wxSetWorkingDirectory(path);
         }

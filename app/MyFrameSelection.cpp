@@ -2,6 +2,8 @@
 // finished PDFs out of the list.
 #include "MyFrame.h"
 
+#include "desktop.h"
+
 #include <wx/cmdline.h>
 #include <wx/dataobj.h>
 #include <wx/dnd.h>
@@ -22,68 +24,6 @@ void addOnce(std::vector<int>& ids, int id) {
         ids.push_back(id);
 }
 
-// True when program names an executable file, directly or through PATH. Asked before
-// starting it: a detached start cannot report that the program was missing.
-bool programExists(const wxString& program) {
-    if (program.Contains("/"))
-        return wxFileName::IsFileExecutable(program);
-    wxString dirs;
-    wxGetEnv("PATH", &dirs);
-    for (const wxString& dir : wxSplit(dirs, ':', '\0')) {
-        if (!dir.empty() && wxFileName::IsFileExecutable(dir + "/" + program))
-            return true;
-    }
-    return false;
-}
-
-// Starts the argument vector without waiting and without a shell; false when it could
-// not be started.
-bool startDetached(const wxArrayString& words) {
-    if (words.empty() || !programExists(words[0]))
-        return false;
-    std::vector<wxScopedCharBuffer> bytes;
-    std::vector<const char*> argv;
-    for (const wxString& word : words)
-        bytes.push_back(word.utf8_str());
-    for (const wxScopedCharBuffer& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    return wxExecute(argv.data(), wxEXEC_ASYNC) > 0;
-}
-
-bool startDetached(const wxString& program, const wxString& path) {
-    wxArrayString words;
-    words.Add(program);
-    words.Add(path);
-    return startDetached(words);
-}
-
-// The registered viewer's command for path as an argument vector. The open command is
-// built around a stand-in and split before the path goes in, so that the path is always
-// exactly one argument, whatever quotes, blanks or tabs it holds. Empty when no viewer is
-// registered.
-wxArrayString ViewerCommand(const wxString& path) {
-    static const wxString kStandIn = "QuorvanePdfPathStandIn";
-    wxString command;
-    if (wxFileType* type = wxTheMimeTypesManager->GetFileTypeFromExtension("pdf")) {
-        command = type->GetOpenCommand(kStandIn);
-        delete type;
-    }
-    wxArrayString words;
-    if (command.empty())
-        return words;
-    bool placed = false;
-    for (wxString word : wxCmdLineParser::ConvertStringToArgs(command)) {
-        if (word.Contains(kStandIn)) {
-            word.Replace(kStandIn, path);
-            placed = true;
-        }
-        words.Add(word);
-    }
-    if (!placed)
-        words.Add(path);
-    return words;
-}
 } // namespace
 
 bool MyFrame::OpenPdf(const wxString& path) {
@@ -92,11 +32,7 @@ bool MyFrame::OpenPdf(const wxString& path) {
     // An absolute path cannot be read as an option by the viewer.
     wxFileName file(path);
     file.MakeAbsolute();
-    const wxString absolute = file.GetFullPath();
-    if (startDetached(ViewerCommand(absolute)))
-        return true;
-    // No registered viewer that would start: the desktop's opener decides.
-    if (!startDetached("xdg-open", absolute))
+    if (!desktop::OpenDocument(file.GetFullPath()))
         wxLogError("%s", kNoReader);
     return true;
 }
@@ -104,7 +40,7 @@ bool MyFrame::OpenPdf(const wxString& path) {
 bool MyFrame::PrintPdf(const wxString& path) {
     if (path.empty())
         return true;
-    if (!startDetached("lp", path))
+    if (!desktop::PrintDocument(path))
         wxLogError("%s", kNoReader);
     return true;
 }
