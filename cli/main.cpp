@@ -1,6 +1,7 @@
 // quorvane-get: downloads the documents of a list of numbers into a folder, several at once,
 // on the same jobs as the window. It links the base library of wxWidgets only, so it runs
 // where there is no display (over SSH, from cron).
+#include "console.h"
 #include "downloadQueue.h"
 #include "getCore.h"
 #include "netInit.h"
@@ -15,18 +16,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -81,18 +75,6 @@ std::string Utf8(const wxString& text) {
     return std::string(bytes.data(), bytes.length());
 }
 
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // a closed pipe: the output is not wanted any more
-        done += static_cast<size_t>(n);
-    }
-}
-
 struct Document {
     std::string given;           // as given, for the output
     JobRecord* record = nullptr; // in the queue, which owns it
@@ -103,17 +85,15 @@ struct Document {
 enum class Display { Live, Lines, Json };
 
 // Shows the documents of the download queue, at most `limit` at once. The jobs post to
-// this handler from their threads; QueueEvent also writes a byte to a pipe, so the main
-// thread sleeps in poll() until there is something to do or a stop signal arrives.
+// this handler from their threads; QueueEvent also wakes the main thread, which sleeps
+// until there is something to do or a stop request arrives.
 class Runner : public wxEvtHandler {
 public:
     Runner(const std::vector<wxString>& numbers, const StoredSettings& settings,
-           const wxString& folder, unsigned limit, Display display, int signalFd)
-        : m_settings(settings), m_folder(folder), m_display(display), m_signalFd(signalFd),
+           const wxString& folder, unsigned limit, Display display, console::Waiter& waiter)
+        : m_settings(settings), m_folder(folder), m_display(display), m_waiter(waiter),
           m_queue([this] { return Context(); }, [this](JobRecord&) { m_dirty = true; },
                   [this](JobRecord& r) { End(r); }) {
-        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-            m_wake[0] = m_wake[1] = -1;
         Bind(wxEVT_JOB_STATUS, &Runner::OnStatus, this);
         Bind(wxEVT_JOB_PDF_READY, &Runner::OnPdfReady, this);
         Bind(wxEVT_JOB_ENDED, &Runner::OnEnded, this);
@@ -128,23 +108,13 @@ public:
                 End(record); // a number of no known form
         }
     }
-    ~Runner() override {
-        m_queue.StopAll();
-        for (int fd : m_wake)
-            if (fd >= 0)
-                ::close(fd);
-    }
+    ~Runner() override { m_queue.StopAll(); }
 
-    bool ok() const { return m_wake[0] >= 0; }
-
-    // Called on the jobs' threads: the queue has its own lock, and the pipe's descriptors
-    // do not change while jobs run.
+    // Called on the jobs' threads: the queue has its own lock, and the waiter does not
+    // change while jobs run.
     void QueueEvent(wxEvent* event) override {
         wxEvtHandler::QueueEvent(event);
-        const char byte = 1;
-        // A full pipe already holds a wake-up; losing this byte loses nothing.
-        if (::write(m_wake[1], &byte, 1) < 0) {
-        }
+        m_waiter.Wake();
     }
 
     // Exit status: 0, 1, or 130 when a stop signal cancelled the jobs.
@@ -176,8 +146,7 @@ private:
     const StoredSettings& m_settings;
     const wxString m_folder;
     const Display m_display;
-    const int m_signalFd;
-    int m_wake[2] = {-1, -1};
+    console::Waiter& m_waiter;
     DownloadQueue m_queue;
     size_t m_ended = 0;
     std::vector<int> m_counts = std::vector<int>(6, 0);
@@ -214,11 +183,11 @@ void Runner::End(JobRecord& record) {
         line += last.pageCount > 0 && doc.outcome == Outcome::Finished
                     ? std::to_string(last.pageCount)
                     : "null";
-        WriteAll(STDOUT_FILENO, line + "}\n");
+        console::Write(line + "}\n");
         break;
     }
     case Display::Lines:
-        WriteAll(STDOUT_FILENO, EndLine(doc) + "\n");
+        console::Write(EndLine(doc) + "\n");
         break;
     case Display::Live:
         m_endedText += EndLine(doc) + "\n";
@@ -251,10 +220,7 @@ void Runner::Redraw(bool now) {
         return; // drawn at the next wake-up or time-out
     m_lastDraw = t;
     m_dirty = false;
-    size_t width = 80;
-    struct winsize ws;
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
-        width = ws.ws_col;
+    const size_t width = console::Width();
 
     std::string out;
     // Back to the first live line and clear from there: the live lines are drawn anew below
@@ -282,13 +248,10 @@ void Runner::Redraw(bool now) {
                "\n";
         ++m_liveLines;
     }
-    WriteAll(STDOUT_FILENO, out);
+    console::Write(out);
 }
 
 void Runner::Drain() {
-    char buffer[256];
-    while (::read(m_wake[0], buffer, sizeof buffer) > 0) {
-    }
     // ProcessPendingEvents handles one event per call.
     for (;;) {
         {
@@ -304,11 +267,10 @@ int Runner::Run() {
     m_queue.Dispatch();
     Redraw(true);
     while (m_ended < m_docs.size()) {
-        struct pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_signalFd, POLLIN, 0}};
-        const int timeout = m_display == Display::Live ? 100 : -1;
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+        const console::Woke woke = m_waiter.Wait(m_display == Display::Live ? 100 : -1);
+        if (woke == console::Woke::Failed)
             break;
-        if (fds[1].revents & POLLIN) {
+        if (woke == console::Woke::Stop) {
             // Every job is asked at once and all are awaited together. What they posted
             // before they stopped still counts.
             m_queue.StopAll();
@@ -316,7 +278,7 @@ int Runner::Run() {
             m_queue.EndUnfinished();
             Redraw(true);
             if (m_display == Display::Live)
-                WriteAll(STDOUT_FILENO, qvget::Summary(m_counts) + "\n");
+                console::Write(qvget::Summary(m_counts) + "\n");
             std::fprintf(stderr, "%s: interrupted\n", kProgram);
             return 130;
         }
@@ -326,7 +288,7 @@ int Runner::Run() {
     }
     Redraw(true);
     if (m_display == Display::Live)
-        WriteAll(STDOUT_FILENO, qvget::Summary(m_counts) + "\n");
+        console::Write(qvget::Summary(m_counts) + "\n");
     for (const Document& doc : m_docs)
         if (!qvget::IsSuccess(doc.outcome))
             return 1;
@@ -398,15 +360,9 @@ int Main(int argc, char** argv) {
     const unsigned limit =
         options.jobs > 0 ? static_cast<unsigned>(options.jobs) : settings.maxThreads;
 
-    // The stop signals are taken from a descriptor by the main thread alone: blocked here,
-    // before the first job thread, they stay blocked in every thread made afterwards.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signalFd < 0) {
+    // Before the first job thread: the stop request goes to the main thread alone.
+    console::Waiter waiter;
+    if (!waiter.Open()) {
         std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
         return 1;
     }
@@ -414,30 +370,25 @@ int Main(int argc, char** argv) {
     Display display = Display::Lines;
     if (options.json)
         display = Display::Json;
-    else if (!options.quiet && ::isatty(STDOUT_FILENO))
+    else if (!options.quiet && console::OutputIsTerminal())
         display = Display::Live;
 
     int status = 1;
     {
-        Runner runner(numbers, settings, folder, limit, display, signalFd);
-        if (!runner.ok())
-            std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
-        if (runner.ok()) {
-            g_runner = &runner;
-            SetJobEventTarget(&CurrentRunner);
-            status = runner.Run();
-            SetJobEventTarget(nullptr);
-            g_runner = nullptr;
-        }
+        Runner runner(numbers, settings, folder, limit, display, waiter);
+        g_runner = &runner;
+        SetJobEventTarget(&CurrentRunner);
+        status = runner.Run();
+        SetJobEventTarget(nullptr);
+        g_runner = nullptr;
     }
-    ::close(signalFd);
     return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
+    console::Prepare();
     wxInitializer wx;
     if (!wx.IsOk()) {
         std::fprintf(stderr, "%s: cannot initialise wxWidgets\n", kProgram);
