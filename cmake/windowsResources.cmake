@@ -1,0 +1,26 @@
+# Windows resources for a program: icon, version information and manifest, made from
+# app/windows/quorvane.rc.in. with_wx: the program links wxMSW and gets its resources too.
+function(qv_windows_resources target description with_wx)
+    set(QV_RC_NAME ${target})
+    set(QV_RC_FILE ${target}.exe)
+    set(QV_RC_DESCRIPTION "${description}")
+    set(QV_RC_ICON ${PROJECT_SOURCE_DIR}/app/icons/quorvane.ico)
+    set(QV_RC_MANIFEST ${PROJECT_SOURCE_DIR}/app/windows/quorvane.manifest)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/app/windows/quorvane.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${QV_RC_ICON} ${QV_RC_MANIFEST})
+    if(with_wx)
+        # windres takes wx-config's -I and -D flags only.
+        execute_process(COMMAND ${WX_CONFIG} --cxxflags core OUTPUT_VARIABLE cxx
+                        OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+        separate_arguments(cxx UNIX_COMMAND "${cxx}")
+        set(rcflags -DQV_RC_WX)
+        foreach(flag ${cxx})
+            if(flag MATCHES "^-[ID]")
+                list(APPEND rcflags ${flag})
+            endif()
+        endforeach()
+        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:RC>:${rcflags}>")
+    endif()
+endfunction()
