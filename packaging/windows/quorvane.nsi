@@ -5,7 +5,9 @@
 ; makensis -DVERSION=2.NN -DBINDIR=<folder of the .exe files> -DICON=<quorvane.ico>
 ;          -DOUTFILE=<Quorvane-2.NN-setup.exe> quorvane.nsi
 
-Unicode true
+; A 64-bit installer for the 64-bit program: it runs where the program does (and under
+; wine64 alone).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

@@ -10,7 +10,7 @@ import sys
 import zlib
 
 SIZES = (16, 24, 32, 48, 64, 128, 256)
-ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app", "icons")
+ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app", "icons")
 
 
 def read_png(path):
