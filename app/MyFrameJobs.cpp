@@ -65,6 +65,18 @@ void MyFrame::OnDownload(wxCommandEvent&) {
 
 void MyFrame::AddRow(const wxString& text, std::unique_ptr<JobRecord> owned) {
     const JobRecord& record = queue.Add(std::move(owned));
+    if (!toldAboutEpoKey && record.valid) {
+        // US numbers need no key; for the others the services tried without one are retired:
+        // say once what helps.
+        JobContext context;
+        context.key = OpsKeyInUse();
+        context.usSource = UsSourceInUse();
+        const int kind = RouteJob(record.kind, record.number, context);
+        if (context.key.empty() && kind != kPpubsJob) {
+            toldAboutEpoKey = true;
+            SetStatusText(kNoEpoKeyNotice, 0);
+        }
+    }
     const long row = listCtrl->InsertItem(listCtrl->GetItemCount(), text);
     listCtrl->SetItemData(row, record.id);
     listCtrl->SetItem(row, 1, wxString::FromUTF8(record.last.status));
@@ -77,11 +89,7 @@ JobContext MyFrame::JobContextNow() {
     // later change of folder in Setup does not move a running download.
     context.folder = DownloadFolder();
     context.key = OpsKeyInUse();
-    if (context.key.empty() && !toldAboutEpoKey) {
-        // The services the jobs are about to try are retired: say once what helps.
-        toldAboutEpoKey = true;
-        SetStatusText(kNoEpoKeyNotice, 0);
-    }
+    context.usSource = UsSourceInUse();
     return context;
 }
 

@@ -19,10 +19,14 @@ const Section kSections[] = {
     {"general", "General Usage",
      "Type or paste a number into the text box and press the download button (or Enter). "
      "Commas and blanks are ignored. Each number becomes one row of the list and one PDF file "
-     "in the download folder.<br>Every number needs a free key of the EPO's Open Patent "
-     "Services today (File &gt; Setup &gt; EPO OPS): the USPTO and Espacenet services the "
-     "other forms were made for are retired. With a key, all the forms below are fetched from "
-     "the EPO, and the PDF has bookmarks for the document's sections."},
+     "in the download folder.<br><b>U.S. patents and publications need no key:</b> every "
+     "U.S. form below but serial numbers comes from the USPTO's Patent Public Search, free "
+     "and without registration, page images unchanged.<br><b>Other countries' numbers need a "
+     "free key</b> of the EPO's Open Patent Services (File &gt; Setup &gt; EPO OPS). With a "
+     "key, a U.S. number the USPTO does not have, or cannot serve three times in a row, is "
+     "fetched from the EPO instead, a U.S. number typed with a kind code "
+     "(<b>US7000000B1</b>) goes to the EPO at once, and \"US documents from\" on that page "
+     "sends every U.S. number there. EPO PDFs have bookmarks for the document's sections."},
     {"lists", "Lists of Numbers",
      "Paste or drop several numbers at once, separated by line breaks, tabs or semicolons: "
      "each one becomes its own row. File &gt; Download List... adds every number of a text "

@@ -46,8 +46,11 @@ const char* const kHelp =
     "  --version  show the version and exit\n"
     "\n"
     "Numbers are written as in the window: 5,123,456  D0365123  09/836917  EP1000000.\n"
-    "The connection settings (proxy) and the EPO key are those of the window's Setup;\n"
-    "QUORVANE_OPS_KEY and QUORVANE_OPS_SECRET stand in for the stored key.\n"
+    "US numbers come from the USPTO's Patent Public Search, no key needed; the others\n"
+    "need an EPO key. The connection settings (proxy), the EPO key and where US\n"
+    "documents come from are those of the window's Setup; QUORVANE_OPS_KEY and\n"
+    "QUORVANE_OPS_SECRET stand in for the stored key, QUORVANE_US_SOURCE=ppubs|epo|\n"
+    "uspto-images for the stored US source.\n"
     "\n"
     "Exit status: 0 when every document was downloaded or already there, 1 when any\n"
     "was not, 2 for a usage error, 130 when interrupted.\n";
@@ -57,6 +60,7 @@ const char* const kHelp =
 struct StoredSettings {
     ConnectionSettingsRecord connection;
     OpsKeyRecord opsKey; // empty: no EPO key, the retired services' jobs run
+    UsSource usSource = UsSource::Ppubs;
     unsigned maxThreads = 3;
 };
 
@@ -66,6 +70,7 @@ StoredSettings LoadStoredSettings() {
     StoredSettings stored;
     stored.connection = ConnectionSettings;
     stored.opsKey = OpsKeyInUse();
+    stored.usSource = UsSourceInUse();
     stored.maxThreads = ReadMaxThreads(*config);
     return stored;
 }
@@ -126,6 +131,7 @@ private:
         context.connection = m_settings.connection;
         context.folder = m_folder;
         context.key = m_settings.opsKey;
+        context.usSource = m_settings.usSource;
         return context;
     }
     void OnStatus(wxThreadEvent& event) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -179,6 +180,10 @@ std::string NameValue(const std::string& written) {
 // limit, and the objects inside are counted as well.
 const size_t kMaxTokens = 20000;
 const size_t kMaxInflated = 256 << 10;
+// A PDF of many pages may have this much more for each further page (a page of the print
+// service's PDFs takes some seventy tokens).
+const size_t kMaxTokensPerPage = 1000;
+const size_t kMaxInflatedPerPage = 16 << 10;
 
 // The first occurrence of a byte string in [data, data + size), or null. memmem is a GNU
 // extension, not in every C library the program is built with.
@@ -248,15 +253,28 @@ bool InflateWithin(const char* data, size_t size, size_t limit, std::string& out
 // streams are skipped, object streams counted inside.
 class StructureCount {
 public:
+    explicit StructureCount(size_t pages)
+        : m_maxTokens(kMaxTokens + (pages - 1) * kMaxTokensPerPage),
+          m_maxInflated(kMaxInflated + (pages - 1) * kMaxInflatedPerPage) {}
     size_t m_tokens = 0;
     wxString m_text;
+    const size_t m_maxTokens;
+    const size_t m_maxInflated;
+
+    // Told every megabyte how far the reading of the file has come.
+    std::function<void(size_t)> m_progress;
 
     bool Count(const char* d, size_t n, bool file) {
+        size_t report = size_t(1) << 20;
         int depth = 0;          // open arrays and dictionaries
         bool afterDict = false; // the previous token closed a dictionary at the top level
         // What the current object's dictionary named: its type and its filters.
         bool compressedObjects = false, objectStream = false, flate = false, otherFilter = false;
         for (size_t i = 0; i < n;) {
+            if (file && m_progress && i >= report) {
+                m_progress(i);
+                report = i + (size_t(1) << 20);
+            }
             const char c = d[i];
             if (IsWhite(c)) {
                 ++i;
@@ -267,8 +285,10 @@ public:
                     ++i;
                 continue;
             }
-            if (++m_tokens > kMaxTokens)
-                return Refuse("Page PDF has more structure than a page of one image");
+            if (++m_tokens > m_maxTokens)
+                return Refuse(m_maxTokens == kMaxTokens
+                                  ? "Page PDF has more structure than a page of one image"
+                                  : "Page PDF has more structure than pages of one image");
             bool closedDict = false;
             if (c == '(') {
                 int nesting = 0;
@@ -373,30 +393,24 @@ private:
         if (at < n && d[at] == '\n')
             ++at;
         std::string inflated;
-        if (!InflateWithin(d + at, n - at, kMaxInflated, inflated))
+        if (!InflateWithin(d + at, n - at, m_maxInflated, inflated))
             return Refuse("Page PDF keeps more compressed objects than a page of one image");
         return !objectStream || Count(inflated.data(), inflated.size(), false);
     }
 };
 
-bool SmallStructure(const std::string& pdf, wxString& text) {
-    StructureCount count;
-    if (count.Count(pdf.data(), pdf.size(), true))
+bool SmallStructure(const char* data, size_t size, size_t pages,
+                    const std::function<void(size_t)>& progress, wxString& text) {
+    StructureCount count(pages);
+    count.m_progress = progress;
+    if (count.Count(data, size, true))
         return true;
     text = count.m_text;
     return false;
 }
 
-CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxString& error) {
-    qpdf.processMemoryFile("page PDF", pdf.data(), pdf.size());
-
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(qpdf).getAllPages();
-    if (pages.size() != 1)
-        return Refuse(CcittExtraction::Unsuitable,
-                      wxString::Format("Page PDF has %d pages, not one", int(pages.size())), out,
-                      error);
-    QPDFPageObjectHelper& page = pages[0];
-
+// The checks of one page: its only image, CCITT coded and painted as stored.
+CcittExtraction ExtractPage(QPDFPageObjectHelper& page, CcittImage& out, wxString& error) {
     int xobjects = 0;
     page.forEachXObject(true, [&xobjects](QPDFObjectHandle&, QPDFObjectHandle&,
                                           std::string const&) { ++xobjects; });
@@ -489,28 +503,95 @@ CcittExtraction Extract(QPDF& qpdf, const std::string& pdf, CcittImage& out, wxS
     return CcittExtraction::Ok;
 }
 
+// What the first reading of a PDF says: its size, its header and its structure within the
+// limits for `pages` pages; Ok when qpdf may read it.
+CcittExtraction PreCheck(const char* data, size_t size, size_t maxBytes, size_t pages,
+                         const std::function<void(size_t)>& progress, wxString& text) {
+    if (size > maxBytes) {
+        text = wxString::Format("Page PDF is larger than %zu MB", maxBytes >> 20);
+        return CcittExtraction::Unsuitable;
+    }
+    // Without a header within its first kilobyte, qpdf would not take it for a PDF either.
+    if (!FindBytes(data, std::min<size_t>(size, 1024 + 5), "%PDF-", 5)) {
+        text = "Page PDF cannot be read: no PDF header";
+        return CcittExtraction::Unreadable;
+    }
+    if (!SmallStructure(data, size, pages, progress, text))
+        return CcittExtraction::Unsuitable;
+    return CcittExtraction::Ok;
+}
+
 } // namespace
 
-CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxString& error) {
-    if (pdf.size() > kMaxPagePdfBytes)
-        return Refuse(CcittExtraction::Unsuitable, "Page PDF is larger than 16 MB", out, error);
-    // Without a header within its first kilobyte, qpdf would not take it for a PDF either.
-    if (pdf.find("%PDF-") > 1024)
-        return Refuse(CcittExtraction::Unreadable, "Page PDF cannot be read: no PDF header", out,
-                      error);
+struct CcittPdfPages::Impl {
+    QPDF qpdf;
+    std::vector<QPDFPageObjectHelper> pages;
+};
+
+CcittPdfPages::CcittPdfPages() {}
+CcittPdfPages::~CcittPdfPages() {}
+
+CcittExtraction CcittPdfPages::Open(const std::string& pdf, int maxPages, wxString& error) {
+    return Open(pdf.data(), pdf.size(), maxPages, error);
+}
+
+CcittExtraction CcittPdfPages::Open(const char* data, size_t size, int maxPages, wxString& error) {
+    m_impl.reset();
+    if (maxPages < 1 || maxPages > kMaxPdfPages) {
+        error = "Page PDF: no page count to expect";
+        return CcittExtraction::Unsuitable;
+    }
     wxString text;
-    if (!SmallStructure(pdf, text))
-        return Refuse(CcittExtraction::Unsuitable, text, out, error);
-    // libqpdf reports what it cannot read by exceptions; none leaves this function.
+    const CcittExtraction first =
+        PreCheck(data, size, std::max(kMaxPagePdfBytes, size_t(maxPages) * kMaxPagePdfBytesEach),
+                 size_t(maxPages), m_progress, text);
+    if (first != CcittExtraction::Ok) {
+        error = text;
+        return first;
+    }
+    // libqpdf reports what it cannot read by exceptions; none leaves this class.
     try {
-        QPDF qpdf;
-        qpdf.setSuppressWarnings(true);
+        std::unique_ptr<Impl> impl(new Impl);
+        impl->qpdf.setSuppressWarnings(true);
         // Hostile bytes: no reconstruction of a broken file, which can take long on garbage.
-        qpdf.setAttemptRecovery(false);
-        const CcittExtraction result = Extract(qpdf, pdf, out, error);
+        impl->qpdf.setAttemptRecovery(false);
+        // The bytes are read where they are, not copied.
+        impl->qpdf.processMemoryFile("PDF", data, size);
+        impl->pages = QPDFPageDocumentHelper(impl->qpdf).getAllPages();
+        if (impl->qpdf.anyWarnings()) {
+            error = "Page PDF is damaged";
+            return CcittExtraction::Unreadable;
+        }
+        if (impl->pages.empty() || impl->pages.size() > size_t(maxPages)) {
+            error = maxPages == 1 ? wxString::Format("Page PDF has %d pages, not one",
+                                                     int(impl->pages.size()))
+                                  : wxString::Format("Page PDF has %d pages, not up to %d",
+                                                     int(impl->pages.size()), maxPages);
+            return CcittExtraction::Unsuitable;
+        }
+        m_impl = std::move(impl);
+        error.clear();
+        return CcittExtraction::Ok;
+    } catch (std::exception& e) {
+        error = "Page PDF cannot be read: " + wxString::FromUTF8(e.what());
+    } catch (...) {
+        error = "Page PDF cannot be read";
+    }
+    return CcittExtraction::Unreadable;
+}
+
+int CcittPdfPages::PageCount() const {
+    return m_impl ? int(m_impl->pages.size()) : 0;
+}
+
+CcittExtraction CcittPdfPages::Page(int index, CcittImage& out, wxString& error) {
+    if (!m_impl || index < 0 || index >= PageCount())
+        return Refuse(CcittExtraction::Unsuitable, "Page PDF has no such page", out, error);
+    try {
+        const CcittExtraction result = ExtractPage(m_impl->pages[size_t(index)], out, error);
         // What qpdf read past with a warning (an object it could not parse, a wrong stream
         // length) may be what the verdict rests on: such a file is not used as it is.
-        if (qpdf.anyWarnings())
+        if (m_impl->qpdf.anyWarnings())
             return Refuse(CcittExtraction::Unreadable, "Page PDF is damaged", out, error);
         return result;
     } catch (std::exception& e) {
@@ -519,4 +600,13 @@ CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxStr
     } catch (...) {
         return Refuse(CcittExtraction::Unreadable, "Page PDF cannot be read", out, error);
     }
+}
+
+CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxString& error) {
+    wxString text;
+    CcittPdfPages pages;
+    const CcittExtraction opened = pages.Open(pdf, 1, text);
+    if (opened != CcittExtraction::Ok)
+        return Refuse(opened, text, out, error);
+    return pages.Page(0, out, error);
 }

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 // The largest page image taken on any route: 65,535 pixels a side and 2^30 pixels in all.
@@ -44,3 +46,35 @@ const size_t kMaxPagePdfBytes = 16 << 20;
 // Reads the one-page PDF in `pdf` and takes out its image. On anything else than Ok,
 // `error` says why and `out` is left empty. Never throws.
 CcittExtraction ExtractCcittImage(const std::string& pdf, CcittImage& out, wxString& error);
+
+// A PDF of many pages, each holding one CCITT image, as the USPTO's print service makes them:
+// the file is read once, then each page's image is taken out with the checks of
+// ExtractCcittImage, one page at a time so that only one page image is held. The limits on
+// the file's size and structure grow with the pages expected. Never throws.
+constexpr int kMaxPdfPages = 20000;
+const size_t kMaxPagePdfBytesEach = size_t(2) << 20;
+class CcittPdfPages {
+public:
+    CcittPdfPages();
+    ~CcittPdfPages();
+    CcittPdfPages(const CcittPdfPages&) = delete;
+    CcittPdfPages& operator=(const CcittPdfPages&) = delete;
+
+    // Reads `pdf`, which must stay unchanged while this object reads pages of it: at most
+    // maxPages pages (1...kMaxPdfPages) and kMaxPagePdfBytesEach bytes per page.
+    CcittExtraction Open(const std::string& pdf, int maxPages, wxString& error);
+    CcittExtraction Open(const char* data, size_t size, int maxPages, wxString& error);
+    // Told about every megabyte how far Open's first reading of the file has come: a caller
+    // that maps the file may let go of the part before.
+    void SetReadProgress(std::function<void(size_t done)> progress) {
+        m_progress = std::move(progress);
+    }
+    int PageCount() const; // 0 until Open succeeded
+    // The image of page `index` (from 0); a page that is not one CCITT image is Unsuitable.
+    CcittExtraction Page(int index, CcittImage& out, wxString& error);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    std::function<void(size_t)> m_progress;
+};

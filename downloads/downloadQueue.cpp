@@ -53,7 +53,7 @@ void DownloadQueue::Dispatch() {
     const JobContext context = m_context();
     for (size_t i = 0; i < m_waiting.size() && m_running.size() < m_limit;) {
         JobRecord& record = *m_waiting[i];
-        const int kind = RouteJob(record.kind, context);
+        const int kind = RouteJob(record.kind, record.number, context);
         const wxString target = PdfPathFor(record.number, kind, context.folder);
         if (Making(target)) {
             ++i; // the same file twice: this one waits for the running one

@@ -3,6 +3,7 @@
 
 #include "connectionSettings.h"
 #include "opsCredentials.h"
+#include "usSource.h"
 #include "ziv2ize.h"
 
 #include <wx/string.h>
@@ -15,11 +16,16 @@ struct JobContext {
     ConnectionSettingsRecord connection;
     wxString folder;    // absolute download folder
     OpsCredentials key; // empty: no EPO key
+    UsSource usSource = UsSource::Ppubs;
 };
 
-// The job kind for a number whose form is of kind `classified`: with an EPO key every number
-// goes to the EPO, since both original services are retired.
-int RouteJob(int classified, const JobContext& context);
+// The job kind for the cleaned number whose form is of kind `classified`. US numbers go to
+// the USPTO's Patent Public Search, with or without an EPO key (its job asks the EPO when the
+// USPTO has not got the document); to the EPO when there is a key and the context's US source
+// says so or the number carries a kind code; to the image servers with UsSource::UsptoImages.
+// Everything else goes to the EPO with a key, since the other original services are retired,
+// and to its classified job without one.
+int RouteJob(int classified, const wxString& number, const JobContext& context);
 
 // The full path of the PDF that a job of kind makes of number in folder; empty when that
 // job cannot name it (it will end with "Unknown Patent/Application Format").

@@ -11,7 +11,7 @@
 
 // Typed text is classified as a USPTO or an Espacenet number; with an EPO key, either kind
 // is fetched by the EPO job instead, since both original services are retired.
-enum JobKind { kUsptoJob = 0, kPctJob = 1, kOpsJob = 2 };
+enum JobKind { kUsptoJob = 0, kPctJob = 1, kOpsJob = 2, kPpubsJob = 3 };
 
 // Decides from the cleaned text which job kind takes it: returns false when neither does.
 bool ClassifyNumber(const wxString& number, int* kind);

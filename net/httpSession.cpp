@@ -26,6 +26,10 @@ struct httpTransfer {
     std::chrono::steady_clock::time_point nextPoll;
     // Header lines of the answer, for the requests that read them (null: not kept).
     std::vector<std::pair<std::string, std::string>>* headers = nullptr;
+    // Where the body of a 200 answer goes instead of `body` (null: kept in `body`).
+    const std::function<bool(const char*, size_t)>* sink = nullptr;
+    size_t sunk = 0;
+    bool sinkFailed = false;
 };
 
 namespace {
@@ -94,6 +98,20 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     httpTransfer* t = static_cast<httpTransfer*>(user);
+    long code = 0;
+    if (t->sink && curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
+        code == 200) {
+        if (size * count > t->maxBody - t->sunk) {
+            t->tooLarge = true;
+            return 0;
+        }
+        t->sunk += size * count;
+        if (!(*t->sink)(data, size * count)) {
+            t->sinkFailed = true;
+            return 0;
+        }
+        return size * count;
+    }
     if (!t->reserved) {
         t->reserved = true;
         curl_off_t length = -1;
@@ -426,6 +444,9 @@ std::string httpAnswer::Header(const std::string& name) const {
 bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& headers,
                            const std::string& body, httpAnswer& answer) {
     answer = httpAnswer();
+    // The sink serves this exchange only, however it ends.
+    const std::function<bool(const char*, size_t)> sink = std::move(m_sink);
+    m_sink = nullptr;
     if (!m_curl) {
         m_error = "Not Connected";
         return false;
@@ -483,6 +504,11 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
         return false;
     // The tunnel's own answer ("200 Connection established") is not the service's.
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (m_http2) {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        if (info && (info->features & CURL_VERSION_HTTP2))
+            curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    }
     if (body.empty()) {
         curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
     } else {
@@ -492,6 +518,8 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
 
     httpTransfer t;
     t.headers = &answer.headers;
+    if (sink)
+        t.sink = &sink;
     const CURLcode rc = static_cast<CURLcode>(Perform(t));
     // Nothing of this exchange may be touched by libcurl after it returns; the plain requests
     // of this session set their own again.
@@ -500,11 +528,16 @@ bool httpSession::Exchange(const wxString& url, const std::vector<std::string>& 
     ClearTlsTrust(m_curl);
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
 
     long code = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
     if (t.tooLarge) {
         m_error.Printf("Answer too large (more than %zu bytes)", m_maxBody);
+        return false;
+    }
+    if (t.sinkFailed) {
+        m_error = "Error Writing the Answer to Disk";
         return false;
     }
     if (rc != CURLE_OK) {

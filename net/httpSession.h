@@ -58,6 +58,14 @@ public:
     // with the reason in GetError(), which never holds a header.
     bool Exchange(const wxString& url, const std::vector<std::string>& headers,
                   const std::string& body, httpAnswer& answer);
+    // Lets the following Exchanges use HTTP/2 where libcurl offers it (negotiated in the TLS
+    // handshake; HTTP/1.1 otherwise). Off unless set: the plain requests always use HTTP/1.1.
+    void SetHttp2(bool on) { m_http2 = on; }
+    // The body of the next Exchange's answer, when its status is 200, goes to sink as it
+    // arrives instead of into the answer (within the same size limit); false from the sink
+    // ends the transfer. Other answers are kept as usual. Used for large files, so that they
+    // need not be held in memory.
+    void SetBodySink(std::function<bool(const char*, size_t)> sink) { m_sink = std::move(sink); }
     // Appends one line to the extra header block (always true).
     bool AddHeader(const wxString& line);
     wxString GetError() const { return m_error; }
@@ -111,6 +119,8 @@ private:
     size_t m_maxBody;
     std::string m_extraCa; // extra CA bundle of the environment, read at the first Exchange
     bool m_extraCaRead = false;
+    bool m_http2 = false;
+    std::function<bool(const char*, size_t)> m_sink; // for the next Exchange only
     std::string m_systemCa; // the system's bundle, libcurl's default until set
     std::function<bool()> m_shouldStop;
     struct SlistFree {

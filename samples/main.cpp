@@ -9,7 +9,8 @@
 //
 // The first line of output names the proxy URL; the service runs until SIGINT or SIGTERM.
 // It also answers for the EPO service (ops.epo.org through CONNECT, with its own test CA)
-// with a sample key: lines "EPO key: ..." and "EPO CA: ..." give the environment for that.
+// with a sample key: lines "EPO key: ..." and "EPO CA: ..." give the environment for that;
+// and for the USPTO Patent Public Search (ppubs.uspto.gov, the same way, no key needed).
 #include "fakeService.h"
 #include "sampleDocuments.h"
 
@@ -101,8 +102,9 @@ int main(int argc, char** argv) {
                   << (port ? ":" + std::to_string(port) : std::string()) << "\n";
         return 1;
     }
-    // Enabled before the samples are added, so that they are added to it as well.
+    // Enabled before the samples are added, so that they are added to them as well.
     qvfake::OpsFake& ops = service.enableOps();
+    service.enablePpubs();
     std::string error;
     bool readable = false;
     if (!qvsample::AddSamples(service, &error, &readable)) {
@@ -121,6 +123,11 @@ int main(int argc, char** argv) {
         std::cout << "(ghostscript is missing: the pages are drawings without words)\n";
     std::cout << "Other numbers are not found.\n";
     if (ops.ok()) {
+        std::cout << "The USPTO Patent Public Search (no key needed), through the same proxy as "
+                     "https_proxy:\n"
+                  << "USPTO CA: CURL_CA_BUNDLE=" << ops.caBundlePath() << "\n"
+                  << "Numbers to try through the USPTO service:\n"
+                  << qvsample::PpubsNumbersToTry();
         // A sample key the fake accepts, no one's secret: printed for scripts to read.
         std::cout << "The EPO service (OPS) with a sample key, through the same proxy as "
                      "https_proxy:\n"

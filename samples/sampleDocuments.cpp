@@ -270,15 +270,19 @@ const std::vector<SampleNumber>& SampleNumbers() {
         epo(add("5,123,456", "utility patent", "Self-winding garden hose reel", "5123456.pdf", 8,
                 Service::UsptoImages, "5123456"),
             "US.5123456.A", "5123456.pdf");
+        v.back().ppubs = "5123456";
         epo(add("D365123", "design patent", "Ornamental design for a desk lamp", "D365123.pdf", 2,
                 Service::UsptoImages, "D0365123"),
             "US.D365123.S", "D365123.pdf");
+        v.back().ppubs = "D365123";
         epo(add("RE35136", "reissue patent", "Coin sorting tray", "RE35136.pdf", 3,
                 Service::UsptoImages, "RE035136"),
             "US.RE35136.E", "RE35136.pdf");
+        v.back().ppubs = "RE35136";
         epo(add("20020000001", "published application", "Method of folding a paper glider",
                 "20020000001.pdf", 4, Service::UsptoImages, "20020000001"),
             "US.2002000001.A1", "20020000001.pdf");
+        v.back().ppubs = "20020000001";
         // Serials name no publication the EPO knows: not offered there.
         SampleNumber* serial = add("09/836917", "application serial", "Solar powered bird feeder",
                                    "9-836917.pdf", 3, Service::UsptoSearch, "836917");
@@ -320,6 +324,21 @@ bool AddSamples(qvfake::FakeService& fake, std::string* error, bool* readable) {
         return false;
     if (fake.ops() && !AddEpoSamples(*fake.ops(), pages, error))
         return false;
+    if (qvfake::PpubsFake* ppubs = fake.ppubs()) {
+        // The service's PDFs hold single-strip Group 4 pages, as the EPO's do.
+        for (size_t i = 0; i < samples.size(); ++i) {
+            if (samples[i].ppubs.empty())
+                continue;
+            std::vector<std::string> served;
+            for (const std::string& tiff : pages[i])
+                served.push_back(qvfake::opsPageFromTiff(tiff, error));
+            const qvfake::PpubsDocument doc = qvfake::ppubsDocument(samples[i].ppubs, served);
+            if (doc.pdf.empty())
+                return false;
+            ppubs->addDocument(doc);
+        }
+        ppubs->addDocument(qvfake::ppubsRecordedDocument("6103599"));
+    }
     for (size_t i = 0; i < samples.size(); ++i) {
         const SampleNumber& s = samples[i];
         switch (s.service) {
@@ -398,6 +417,20 @@ std::string NumbersToTry() {
         if (number.size() < 14)
             number.resize(14, ' ');
         out << "  " << number << s.what << ", " << s.pages << " pages -> " << s.pdf << "\n";
+    }
+    return out.str();
+}
+
+std::string PpubsNumbersToTry() {
+    std::ostringstream out;
+    out << "  6,103,599     utility patent as the USPTO served it, 12 pages => 6103599.pdf\n";
+    for (const SampleNumber& s : SampleNumbers()) {
+        if (s.ppubs.empty())
+            continue;
+        std::string number = s.typed + " ";
+        if (number.size() < 14)
+            number.resize(14, ' ');
+        out << "  " << number << s.what << ", " << s.pages << " pages => " << s.pdf << "\n";
     }
     return out.str();
 }

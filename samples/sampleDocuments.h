@@ -41,6 +41,8 @@ struct SampleNumber {
     std::string dateRange;   // UsptoSearch: the encoded date range of the serial's series
     std::string ops;         // the EPO's docdb id ("EP.1000000.B1"); empty: not served there
     std::string opsPdf;      // name of the PDF the EPO job writes for `typed`
+    std::string ppubs;       // the number as the USPTO's Patent Public Search indexes it;
+                             // empty: not served there
 };
 
 // Every sample, in the order they are offered to the user.
@@ -52,8 +54,10 @@ const std::vector<SampleNumber>& SampleNumbers();
 std::vector<std::vector<std::string>> RenderSamplePages(bool* readable = nullptr,
                                                         std::string* error = nullptr);
 
-// Renders the pages and registers every sample with the fake, and with its EPO service when
-// enableOps() was called before (the samples that have an `ops` id). False, with the reason in
+// Renders the pages and registers every sample with the fake, with its EPO service when
+// enableOps() was called before (the samples that have an `ops` id), and with its USPTO Patent
+// Public Search when enablePpubs() was (the samples that have a `ppubs` number, and the
+// recorded US 6,103,599). False, with the reason in
 // *error, when no page images could be made.
 bool AddSamples(qvfake::FakeService& fake, std::string* error = nullptr, bool* readable = nullptr);
 
@@ -63,6 +67,10 @@ std::string NumbersToTry();
 // The same for the numbers the EPO service answers, with the sample key:
 // "  NUMBER  what, N pages, bookmarks => FILE.pdf".
 std::string EpoNumbersToTry();
+
+// The same for the numbers the USPTO Patent Public Search answers, no key needed:
+// "  NUMBER  what, N pages => FILE.pdf".
+std::string PpubsNumbersToTry();
 
 // Where each section of an EPO sample starts, as the service lists them; the PDF's
 // bookmarks follow them.

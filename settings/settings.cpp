@@ -4,8 +4,11 @@
 #include <wx/filename.h>
 #include <wx/utils.h>
 
+#include <cstdlib>
+
 ConnectionSettingsRecord ConnectionSettings;
 OpsKeyRecord OpsKey;
+int UsDocumentsFrom = int(UsSource::Ppubs);
 
 namespace {
 // Any control character but 0 keeps printable characters printable and non-zero.
@@ -39,6 +42,13 @@ OpsKeyRecord OpsKeyInUse() {
     return key;
 }
 
+UsSource UsSourceInUse() {
+    UsSource source = UsSource::Ppubs;
+    if (ParseUsSource(std::getenv("QUORVANE_US_SOURCE"), source))
+        return source;
+    return UsDocumentsFrom == int(UsSource::Epo) ? UsSource::Epo : UsSource::Ppubs;
+}
+
 WindowPlacement LoadStartupSettings(wxConfigBase& config) {
     WindowPlacement p;
     config.Read("posx", &p.x, 50);
@@ -59,6 +69,9 @@ WindowPlacement LoadStartupSettings(wxConfigBase& config) {
     OpsKey.secret.clear();
     config.Read("opsSecret", &OpsKey.secret);
     ScrambleProxyPass(OpsKey.secret);
+    long usFrom = 0;
+    config.Read("usDocumentsFrom", &usFrom, 0L);
+    UsDocumentsFrom = usFrom == int(UsSource::Epo) ? int(UsSource::Epo) : int(UsSource::Ppubs);
 
     if (config.HasEntry("proxyEnable") || config.HasGroup("proxyEnable")) {
         bool enabled = false;
@@ -126,6 +139,7 @@ void SaveClosingSettings(wxConfigBase& config, const ClosingState& s) {
     wxString secret = OpsKey.secret;
     ScrambleProxyPass(secret);
     config.Write("opsSecret", secret);
+    config.Write("usDocumentsFrom", static_cast<long>(UsDocumentsFrom));
     config.Write("Version", VersionString());
     config.Write("sizex", s.width);
     config.Write("sizey", s.height);

@@ -3,6 +3,7 @@
 
 #include "connectionSettings.h"
 #include "opsCredentials.h"
+#include "usSource.h"
 
 #include <wx/fileconf.h>
 #include <wx/string.h>
@@ -23,6 +24,13 @@ extern OpsKeyRecord OpsKey;
 // scripted and first runs; never written to the store), else the stored one; trimmed of white
 // space.
 OpsKeyRecord OpsKeyInUse();
+
+// Where US documents come from, as Setup's EPO page edits it (a UsSource: 0 USPTO, 1 EPO).
+// GUI thread only, like OpsKey.
+extern int UsDocumentsFrom;
+// The source downloads use: QUORVANE_US_SOURCE (ppubs, epo or uspto-images) when it is set to
+// one of those (for scripted runs; never written to the store), else the stored choice.
+UsSource UsSourceInUse();
 
 // Version of the running program and its string form "2.NN".
 constexpr int kVersionMinor = QV_VERSION_MINOR;

@@ -239,7 +239,8 @@ wxWindow* SetupDialog::CreateOpsPage(wxNotebook* notebook) {
         page, wxID_ANY,
         "The EPO's Open Patent Services serve the page images of EP, WO, US and most other "
         "offices' documents. Quorvane needs a key to use them; the key is free: register at the "
-        "EPO developer portal, create an app, and copy its consumer key and secret here.",
+        "EPO developer portal, create an app, and copy its consumer key and secret here. US "
+        "documents come from the USPTO without a key.",
         wxDefaultPosition, wxDefaultSize, 0, "staticText");
     about->Wrap(FromDIP(520));
     pageSizer->Add(about, 0, wxALL, 10);
@@ -261,6 +262,15 @@ wxWindow* SetupDialog::CreateOpsPage(wxNotebook* notebook) {
     };
     m_opsKeyText = addField("Consumer key", 0, &OpsKey.key);
     m_opsSecretText = addField("Consumer secret", wxTE_PASSWORD, &OpsKey.secret);
+    form->Add(new wxStaticText(page, wxID_ANY, "US documents from:", wxDefaultPosition,
+                               wxDefaultSize, 0, "staticText"),
+              0, wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL);
+    // In UsSource order.
+    const wxString sources[] = {"USPTO (no key needed)", "EPO"};
+    m_usSourceChoice = new wxChoice(page, wxID_ANY, wxDefaultPosition, wxDefaultSize, 2, sources, 0,
+                                    wxGenericValidator(&UsDocumentsFrom), "choice");
+    m_usSourceChoice->SetSelection(UsDocumentsFrom);
+    form->Add(m_usSourceChoice, 0);
     pageSizer->Add(form, 0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
     m_checkKeyButton = new wxButton(page, ID_CHECK_KEY, kCheckKeyLabel, wxDefaultPosition,
                                     wxDefaultSize, 0, wxDefaultValidator, "button");

@@ -49,6 +49,7 @@ public:
     wxTextCtrl* m_opsKeyText = nullptr;
     wxTextCtrl* m_opsSecretText = nullptr;
     wxButton* m_checkKeyButton = nullptr;
+    wxChoice* m_usSourceChoice = nullptr;
 
 private:
     void OnTextEnter(wxCommandEvent& event);

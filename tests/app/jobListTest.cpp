@@ -37,6 +37,8 @@ protected:
         ASSERT_TRUE(m_fake.ok());
         setenv("http_proxy", m_fake.proxyUrl().c_str(), 1);
         unsetenv("no_proxy");
+        // The rows' rules are tried on the image servers' route.
+        setenv("QUORVANE_US_SOURCE", "uspto-images", 1);
         // Stand-ins for the desktop's viewer and for lp record how they were called.
         const std::string bin = m_dir.file("bin");
         qvtest::runCommand("mkdir -p '" + bin + "'");
@@ -63,6 +65,7 @@ protected:
         qvtest::pump(100);
     }
     void TearDown() override {
+        unsetenv("QUORVANE_US_SOURCE");
         m_fake.releaseStalls();
         if (TheMainFrame()) {
             TheMainFrame()->Close(true);

@@ -115,11 +115,14 @@ protected:
             const std::string name = var.substr(0, var.find('='));
             if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "http_proxy" &&
                 name != "HTTP_PROXY" && name != "no_proxy" && name != "NO_PROXY" &&
-                name != "XDG_CONFIG_HOME" && name != "HOME" && name.rfind("QUORVANE_OPS", 0) &&
+                name != "XDG_CONFIG_HOME" && name != "HOME" && name.rfind("QUORVANE_", 0) &&
                 name != "https_proxy" && name != "HTTPS_PROXY" && name != "CURL_CA_BUNDLE")
                 env.push_back(var);
         }
         env.insert(env.end(), m_extraEnv.begin(), m_extraEnv.end());
+        // These tests are of the image servers' and the EPO's routes (the first value of a
+        // name counts: a test's own comes first).
+        env.push_back("QUORVANE_US_SOURCE=uspto-images");
         env.push_back("http_proxy=" + m_fake.proxyUrl());
         env.push_back("XDG_CONFIG_HOME=" + m_dir.file("config"));
         env.push_back("HOME=" + m_dir.path());
@@ -187,7 +190,8 @@ protected:
         ops.addPublication(qvfake::opsPublication("EP", "1000000", "B1",
                                                   {qvfake::opsPage(1), qvfake::opsPage(2)}, {}));
         ops.addPublication(qvfake::opsPublication("US", "5123456", "A", {qvfake::opsPage(3)}, {}));
-        m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath()};
+        m_extraEnv = {"https_proxy=" + m_fake.proxyUrl(), "CURL_CA_BUNDLE=" + ops.caBundlePath(),
+                      "QUORVANE_US_SOURCE=epo"};
         if (keyInEnvironment) {
             m_extraEnv.push_back(std::string("QUORVANE_OPS_KEY=") + qvfake::kOpsSampleKey);
             m_extraEnv.push_back(std::string("QUORVANE_OPS_SECRET=") + qvfake::kOpsSampleSecret);

@@ -1,4 +1,5 @@
 // Which job kind a typed number goes to.
+#include "jobFactory.h"
 #include "jobRecord.h"
 
 #include <gtest/gtest.h>
@@ -61,3 +62,51 @@ TEST(Classify, OnlyCommasAndBlanksIsEmptyAndFinished) {
 }
 
 } // namespace
+
+// Where each form goes: US numbers to the USPTO's Patent Public Search with or without a key,
+// kind codes and the EPO choice to the EPO when there is a key, the rest as before.
+TEST(Route, UsNumbersToTheUsptoByKeySettingAndKindCode) {
+    enum Key { NoKey, WithKey };
+    struct Row {
+        const char* typed;
+        Key key;
+        UsSource source;
+        int kind;
+    } rows[] = {
+        {"5,123,456", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"5,123,456", WithKey, UsSource::Ppubs, kPpubsJob},
+        {"D0365123", WithKey, UsSource::Ppubs, kPpubsJob},
+        {"RE35136", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"PP012835", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"H0001520", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"T0106201", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"20160009839", WithKey, UsSource::Ppubs, kPpubsJob},
+        {"US6103599", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"US7000000B1", WithKey, UsSource::Ppubs, kOpsJob},
+        {"US7000000B1", NoKey, UsSource::Ppubs, kPpubsJob},
+        {"5,123,456", WithKey, UsSource::Epo, kOpsJob},
+        {"5,123,456", NoKey, UsSource::Epo, kPpubsJob},
+        {"5,123,456", WithKey, UsSource::UsptoImages, kUsptoJob},
+        {"09/836917", NoKey, UsSource::Ppubs, kUsptoJob},
+        {"09/836917", WithKey, UsSource::Ppubs, kOpsJob},
+        {"X0000001", NoKey, UsSource::Ppubs, kUsptoJob},
+        {"EP1000000", NoKey, UsSource::Ppubs, kPctJob},
+        {"EP1000000", WithKey, UsSource::Ppubs, kOpsJob},
+        {"EP1000000", WithKey, UsSource::UsptoImages, kOpsJob},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.typed) + (row.key ? " with a key" : " without a key") +
+                     " source " + std::to_string(int(row.source)));
+        JobRecord record{wxString(row.typed)};
+        ASSERT_TRUE(record.valid);
+        JobContext context;
+        if (row.key == WithKey)
+            context.key = {"key", "secret"};
+        context.usSource = row.source;
+        EXPECT_EQ(RouteJob(record.kind, record.number, context), row.kind);
+    }
+    UsSource source = UsSource::Ppubs;
+    EXPECT_TRUE(ParseUsSource("uspto-images", source));
+    EXPECT_EQ(source, UsSource::UsptoImages);
+    EXPECT_FALSE(ParseUsSource("USPTO", source));
+}

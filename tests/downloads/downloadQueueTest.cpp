@@ -56,6 +56,8 @@ protected:
         context.folder = wxGetCwd();
         if (epoKey)
             context.key = key;
+        // The rules are those of the EPO's and the image servers' routes.
+        context.usSource = epoKey ? UsSource::Epo : UsSource::UsptoImages;
         view = std::make_unique<QueueView>(context);
         g_view = view.get();
         SetJobEventTarget(&CurrentView);

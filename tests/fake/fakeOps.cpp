@@ -1,5 +1,6 @@
 // The fake EPO OPS 3.2 service: test CA and TLS server, tokens, inquiries, pages, throttling.
 #include "fakeOpsState.h"
+#include "fakePpubs.h"
 
 #include "fixtures.h"
 
@@ -9,6 +10,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -351,7 +353,8 @@ CertPtr makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP
         ok = ok && addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE") &&
              addExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature") &&
              addExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth") &&
-             addExtension(cert.get(), signer, NID_subject_alt_name, "DNS:ops.epo.org") &&
+             addExtension(cert.get(), signer, NID_subject_alt_name,
+                          "DNS:ops.epo.org,DNS:ppubs.uspto.gov") &&
              addExtension(cert.get(), signer, NID_subject_key_identifier, "hash") &&
              addExtension(cert.get(), signer, NID_authority_key_identifier, "keyid:always");
     }
@@ -463,6 +466,86 @@ std::string opsPagePdf(const std::string& tiff, int rotate) {
     }
     pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
            " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::string ppubsPdf(const std::vector<std::string>& tiffPages, int flatePage) {
+    // Objects as the service's writer numbers them: catalog 1, page tree 2, leaves from 3,
+    // then per page its page, content and image.
+    const size_t n = tiffPages.size();
+    const size_t leaves = (n + 9) / 10;
+    const size_t firstPage = 3 + leaves;
+    std::vector<std::string> objects(2 + leaves + 3 * n);
+    auto flate = [](const std::string& data) {
+        uLongf size = compressBound(uLong(data.size()));
+        std::string out(size, '\0');
+        if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
+                      reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()),
+                      Z_BEST_COMPRESSION) != Z_OK)
+            return std::string();
+        out.resize(size);
+        return out;
+    };
+    std::string kids;
+    for (size_t l = 0; l < leaves; ++l) {
+        kids += std::to_string(3 + l) + " 0 R ";
+        std::string leafKids;
+        const size_t end = std::min(n, (l + 1) * 10);
+        for (size_t p = l * 10; p < end; ++p)
+            leafKids += std::to_string(firstPage + 3 * p) + " 0 R ";
+        objects[2 + l] = "<</Count " + std::to_string(end - l * 10) + "/Kids[" + leafKids +
+                         "]/Parent 2 0 R/Type/Pages>>";
+    }
+    objects[0] = "<</Pages 2 0 R/Type/Catalog>>";
+    objects[1] = "<</Count " + std::to_string(n) + "/Kids[" + kids + "]/Type/Pages>>";
+    for (size_t p = 0; p < n; ++p) {
+        G4Strip strip;
+        if (!readG4Strip(tiffPages[p], strip))
+            return std::string();
+        const size_t page = firstPage + 3 * p;
+        const double scale = std::min(582.0 / strip.width, 792.0 / strip.height);
+        char placement[96];
+        std::snprintf(placement, sizeof placement, "q %.2f 0 0 %.2f 15 %.2f cm /Im1 Do Q",
+                      strip.width * scale, strip.height * scale, 777 - strip.height * scale);
+        const std::string content = flate(placement);
+        objects[page - 1] = "<</Contents " + std::to_string(page + 1) +
+                            " 0 R/MediaBox[0 0 612 792]/Parent " + std::to_string(3 + p / 10) +
+                            " 0 R/Resources<</XObject<</Im1 " + std::to_string(page + 2) +
+                            " 0 R>>>>/TrimBox[0 0 612 792]/Type/Page>>";
+        objects[page] = "<</Filter/FlateDecode/Length " + std::to_string(content.size()) +
+                        ">>stream\n" + content + "\nendstream";
+        if (int(p) + 1 == flatePage) {
+            const std::string grey = flate(std::string(64 * 64, '\x80'));
+            objects[page + 1] = "<</BitsPerComponent 8/ColorSpace/DeviceGray/Filter/FlateDecode"
+                                "/Height 64/Length " +
+                                std::to_string(grey.size()) +
+                                "/Subtype/Image/Type/XObject/Width 64>>stream\n" + grey +
+                                "\nendstream";
+        } else {
+            objects[page + 1] =
+                "<</BitsPerComponent 1/ColorSpace/DeviceGray/DecodeParms<</K -1"
+                "/Columns " +
+                std::to_string(strip.width) + "/Rows " + std::to_string(strip.height) +
+                ">>/Filter/CCITTFaxDecode/Height " + std::to_string(strip.height) + "/Length " +
+                std::to_string(strip.data.size()) + "/Subtype/Image/Type/XObject/Width " +
+                std::to_string(strip.width) + ">>stream\n" + strip.data + "\nendstream";
+        }
+    }
+    std::string pdf = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    pdf += "trailer\n<</Root 1 0 R/Size " + std::to_string(objects.size() + 1) + ">>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
     return pdf;
 }
 

@@ -71,4 +71,11 @@ struct OpsState {
     OpsFake facade{this};
 };
 
+// The ppubs fake (fakePpubs.cpp), behind the same TLS server.
+struct PpubsState;
+PpubsState* newPpubsState(OpsState* tls);
+void deletePpubsState(PpubsState* state);
+Response ppubsAnswer(PpubsState* state, const RecordedRequest& rec);
+PpubsFake& ppubsFacade(PpubsState* state);
+
 } // namespace qvfake

@@ -246,7 +246,8 @@ struct FakeService::State {
     std::mutex opsMutex;
     std::unique_ptr<OpsState> opsOwner;
     std::atomic<OpsState*> ops{nullptr};
-    int wakeFd = -1; // readable once the service stops: ends the tunnels
+    std::atomic<PpubsState*> ppubs{nullptr}; // made once by enablePpubs, like ops
+    int wakeFd = -1;                         // readable once the service stops: ends the tunnels
 
     void handle(const httplib::Request& req, httplib::Response& res);
     void tunnel(const httplib::Request& req, httplib::Response& res);
@@ -303,14 +304,17 @@ void FakeService::State::tunnel(const httplib::Request& req, httplib::Response& 
     size_t index = record(rec, generation);
 
     OpsState* opsState = ops.load();
-    const bool allowed = opsState && opsState->ok && lower(req.target) == "ops.epo.org:443";
+    const std::string target = lower(req.target);
+    const bool allowed =
+        opsState && opsState->ok &&
+        (target == "ops.epo.org:443" || (ppubs.load() && target == "ppubs.uspto.gov:443"));
     int client = allowed ? connectionSocket(req) : -1;
     int backend = client >= 0 ? connectLoopback(opsState->port) : -1;
     if (backend < 0) {
         res.status = allowed ? 502 : 403;
         res.set_content(allowed ? "<html><body><h1>502 Bad Gateway</h1></body></html>\n"
                                 : "<html><body><h1>403 Forbidden</h1><p>Tunnels go to "
-                                  "ops.epo.org:443 only.</p></body></html>\n",
+                                  "the fake services only.</p></body></html>\n",
                         "text/html");
         setStatus(index, generation, res.status);
         return;
@@ -451,6 +455,9 @@ Response FakeService::State::answer(const RecordedRequest& rec) {
     OpsState* opsState = ops.load();
     if (rec.server == "tls" && opsState && rec.host == "ops.epo.org")
         return opsState->answer(rec);
+    PpubsState* ppubsState = ppubs.load();
+    if (rec.server == "tls" && ppubsState && rec.host == "ppubs.uspto.gov")
+        return ppubsAnswer(ppubsState, rec);
     if (rec.host == "patimg1.uspto.gov" || rec.host == "patimg2.uspto.gov" ||
         rec.host == "aiw1.uspto.gov" || rec.host == "aiw2.uspto.gov")
         return usptoAnswer(rec);
@@ -695,6 +702,7 @@ FakeService::~FakeService() {
         m_state->thread.join();
     if (m_state->wakeFd >= 0)
         close(m_state->wakeFd);
+    deletePpubsState(m_state->ppubs.load());
 }
 
 OpsFake& FakeService::enableOps() {
@@ -707,6 +715,20 @@ OpsFake& FakeService::enableOps() {
         s->ops.store(s->opsOwner.get());
     }
     return s->opsOwner->facade;
+}
+
+PpubsFake& FakeService::enablePpubs() {
+    State* s = m_state.get();
+    enableOps();
+    std::lock_guard<std::mutex> lock(s->opsMutex);
+    if (!s->ppubs.load())
+        s->ppubs.store(newPpubsState(s->opsOwner.get()));
+    return ppubsFacade(s->ppubs.load());
+}
+
+PpubsFake* FakeService::ppubs() {
+    PpubsState* state = m_state->ppubs.load();
+    return state ? &ppubsFacade(state) : nullptr;
 }
 
 OpsFake* FakeService::ops() {

@@ -16,6 +16,8 @@
 //   ops.epo.org:443      after enableOps(): "CONNECT ops.epo.org:443" opens a tunnel to the
 //                        fake EPO OPS 3.2 service over TLS (fakeOps.h). CONNECT to any other
 //                        host or port answers 403.
+//   ppubs.uspto.gov:443  after enablePpubs(): the same for the fake USPTO Patent Public
+//                        Search (fakePpubs.h), on the same TLS server and test CA.
 // Anything else answers 404 unless given with setRoute.
 //
 // Trouble is injected with addRule (dropped connections, 500, 407, empty bodies, stalls,
@@ -27,6 +29,7 @@
 #pragma once
 
 #include "fakeOps.h"
+#include "fakePpubs.h"
 
 #include <chrono>
 #include <cstdint>
@@ -158,6 +161,11 @@ public:
     OpsFake& enableOps();
     // Null until enableOps().
     OpsFake* ops();
+    // Makes the ppubs fake (once; it enables the OPS fake's TLS server and CA too) and lets
+    // CONNECT tunnels to ppubs.uspto.gov:443 reach it. Check the result's ok().
+    PpubsFake& enablePpubs();
+    // Null until enablePpubs().
+    PpubsFake* ppubs();
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;

@@ -289,6 +289,26 @@ void OpsInquirySeeds(qvfake::FakeService& fake) {
          "<message>No results found</message>\n</fault>\n");
 }
 
+// The recorded search answers, and a family whose first member is another document.
+void PpubsSearchSeeds() {
+    for (const char* name : {"search-6103599.json", "search-D645062.json", "search-RE43633.json",
+                             "search-20160009839.json", "search-none.json"})
+        Save("ppubs_search", name,
+             qvfix::readWholeFile(std::string(QV_PPUBS_RECORDED) + "/" + name));
+    std::string family =
+        qvfix::readWholeFile(std::string(QV_PPUBS_RECORDED) + "/search-6103599.json");
+    const size_t list = family.find("\"patents\":[");
+    const size_t first = family.find('{', list);
+    const size_t next = family.find("\"qtime\"");
+    if (list != std::string::npos && first != std::string::npos && next != std::string::npos) {
+        std::string other = family.substr(first, family.rfind(']', next) - first);
+        for (size_t at = other.find("6103599"); at != std::string::npos; at = other.find("6103599"))
+            other.replace(at, 7, "6103598");
+        family.insert(first, other + ",");
+    }
+    Save("ppubs_search", "family-first-other", family);
+}
+
 void NumberSeeds() {
     // The forms the recognition and classification tests type.
     const char* typed[] = {"5,123,456",   "0005123456",    "20020000001",      "D0365123",
@@ -328,6 +348,7 @@ int main(int argc, char** argv) {
         UsptoSeeds(fake);
         EspacenetSeeds(fake);
         NumberSeeds();
+        PpubsSearchSeeds();
         OpsInquirySeeds(fake);
     }
     qvNetCleanup();

@@ -81,11 +81,16 @@ round() {
         fail "the download folder was not stored: $(cat "$dir/config/Quorvane/Quorvane.conf")"
 }
 
-# Without a key: the old services, as the sample service fakes them. The environment may
-# hold a key of the machine's user; it must not take part here.
-round nokey -u QUORVANE_OPS_KEY -u QUORVANE_OPS_SECRET -u https_proxy -u CURL_CA_BUNDLE
+# Without a key: US numbers through the USPTO service, the others through the old services, as
+# the sample service fakes them. The environment may hold a key of the machine's user; it must
+# not take part here.
+USPTO_CA=$(sed -n 's/^USPTO CA: CURL_CA_BUNDLE=//p' "$WORK/service.log")
+[ -f "$USPTO_CA" ] || fail "no USPTO CA file: $(cat "$WORK/service.log")"
+round nokey -u QUORVANE_OPS_KEY -u QUORVANE_OPS_SECRET -u QUORVANE_US_SOURCE \
+    https_proxy="$PROXY" CURL_CA_BUNDLE="$USPTO_CA"
 
-# With the sample key, as scripts/run starts it: every number goes to the EPO service.
+# With the sample key, and US documents from the EPO as Setup can choose: every number goes
+# to the EPO service.
 KEYS=$(sed -n 's/^EPO key: //p' "$WORK/service.log")
 CA=$(sed -n 's/^EPO CA: CURL_CA_BUNDLE=//p' "$WORK/service.log")
 [[ $KEYS =~ ^QUORVANE_OPS_KEY=[^\ ]+\ QUORVANE_OPS_SECRET=[^\ ]+$ ]] ||
@@ -100,7 +105,7 @@ for want in 'EP[0-9]' 'WO[0-9]' '[0-9],'; do
 done
 printf '%s\n' "${OFFERS[@]}" | grep -q '/' && fail "a serial offered through the EPO service"
 read -r -a keyenv <<<"$KEYS"
-round epo https_proxy="$PROXY" CURL_CA_BUNDLE="$CA" "${keyenv[@]}"
+round epo https_proxy="$PROXY" CURL_CA_BUNDLE="$CA" QUORVANE_US_SOURCE=epo "${keyenv[@]}"
 
 # Bookmarks: the outline of every EPO PDF starts with the first page's sections, and one
 # with a figure page has a Drawings entry.

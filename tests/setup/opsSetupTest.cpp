@@ -67,6 +67,8 @@ TEST_F(OpsSetupTest, CheckedKeyKeptByOkFetchesFromTheEpoAndIsStoredScrambled) {
     qvtest::runSetupCommand(frame, [&](SetupDialog& dialog) {
         qvtest::CapturedLog log;
         enterKey(dialog, qvfake::kOpsSampleKey, "not the secret");
+        // US documents from the EPO too, as the page offers.
+        dialog.m_usSourceChoice->SetSelection(int(UsSource::Epo));
         checkKey(dialog);
         // Unreachable: an explicit proxy where nothing listens.
         qvtest::chooseConnection(dialog, 2);
@@ -88,6 +90,7 @@ TEST_F(OpsSetupTest, CheckedKeyKeptByOkFetchesFromTheEpoAndIsStoredScrambled) {
     EXPECT_EQ(OpsKey.key, qvfake::kOpsSampleKey);
 
     // Both kinds of number now come from the EPO.
+    EXPECT_EQ(UsDocumentsFrom, int(UsSource::Epo));
     for (const char* number : {"EP1000000", "5,123,456"}) {
         frame->textCtrl->ChangeValue(number);
         wxCommandEvent enter(wxEVT_TEXT_ENTER, ID_INPUT);
@@ -106,6 +109,7 @@ TEST_F(OpsSetupTest, CheckedKeyKeptByOkFetchesFromTheEpoAndIsStoredScrambled) {
     EXPECT_TRUE(frame->GetStatusBar()->GetStatusText(0).StartsWith("EPO: "));
     for (const qvfake::RecordedRequest& r : fake.requests())
         EXPECT_EQ(r.host, "ops.epo.org") << r.target;
+    UsDocumentsFrom = int(UsSource::Ppubs);
 
     qvtest::closeMainWindow();
     const std::string file = qvtest::readFile(SettingsFilePath().utf8_string());
