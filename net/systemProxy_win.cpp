@@ -2,6 +2,10 @@
 
 #include <wx/string.h>
 
+#include <chrono>
+#include <map>
+#include <mutex>
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -48,9 +52,14 @@ bool AutoProxyFor(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& ie, const std::str
     return found;
 }
 
-} // namespace
+// What the settings say for one scheme and host, found is false when they name no proxy.
+struct Choice {
+    bool found = false;
+    std::string proxy;
+    std::chrono::steady_clock::time_point until;
+};
 
-bool SystemProxyFor(bool https, const std::string& host, std::string* proxy) {
+bool LookUp(bool https, const std::string& host, std::string* proxy) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&ie))
         return false;
@@ -76,4 +85,31 @@ bool SystemProxyFor(bool https, const std::string& host, std::string* proxy) {
         return true;
     }
     return ProxyFromList(list, bypass, https, host, proxy);
+}
+
+} // namespace
+
+bool SystemProxyFor(bool https, const std::string& host, std::string* proxy) {
+    // Automatic detection (WPAD) can take seconds when the network has none: each answer is
+    // kept for a few minutes, as browsers do, rather than asked for every request.
+    static std::mutex lock;
+    static std::map<std::string, Choice> cache;
+    const auto now = std::chrono::steady_clock::now();
+    const std::string key = (https ? "https://" : "http://") + host;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        auto it = cache.find(key);
+        if (it != cache.end() && now < it->second.until) {
+            *proxy = it->second.proxy;
+            return it->second.found;
+        }
+    }
+    Choice choice;
+    choice.found = LookUp(https, host, &choice.proxy);
+    choice.until = now + std::chrono::minutes(5);
+    std::lock_guard<std::mutex> hold(lock);
+    cache[key] = choice;
+    if (choice.found)
+        *proxy = choice.proxy;
+    return choice.found;
 }
