@@ -97,21 +97,6 @@ ops::ops(int id_, const JobInput& input, const OpsCredentials& key)
 
 ops::~ops() {}
 
-bool ops::Pause(long long ms) {
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0LL, ms));
-    for (;;) {
-        if (TestDestroy())
-            return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              end - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0)
-            return true;
-        Sleep(static_cast<unsigned long>(std::min<long long>(left, 20)));
-    }
-}
-
 bool ops::HourlyCountdown() {
     return Countdown(
         [](int n) { return wxString::Format("EPO Hourly Quota Used Up, Retrying in %i min", n); },

@@ -50,8 +50,6 @@ private:
     bool WaitTurn(OpsService service);
     // Posts again what the row showed before a wait (the page being fetched).
     void PostActivity();
-    // Sleeps ms in slices; false when cancelled.
-    bool Pause(long long ms);
     // Ten steps of a minute each (of the countdown's time scale), with their status.
     bool HourlyCountdown();
 

@@ -45,18 +45,7 @@ wxThread::ExitCode ppubs::Entry() {
         return 0;
 
     PpubsHooks hooks;
-    hooks.pause = [this](long long ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!TestDestroy()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  end - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0)
-                return true;
-            Sleep(static_cast<unsigned long>(std::min<long long>(left, 20)));
-        }
-        return false;
-    };
+    hooks.pause = [this](long long ms) { return Pause(ms); };
     // A wait the service asked for is a countdown of its own.
     hooks.status = [this](const wxString& text) { PostStatus(JobPhase::Countdown, text); };
     ppubsClient client(session, hooks);

@@ -4,7 +4,9 @@
 
 #include <wx/filefn.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
 wxDEFINE_EVENT(wxEVT_JOB_STATUS, wxThreadEvent);
 wxDEFINE_EVENT(wxEVT_JOB_PDF_READY, wxThreadEvent);
@@ -132,6 +134,21 @@ void ziv2ize::OnExit() {
     if (Cancelled())
         return;
     Queue(JobEvent(wxEVT_JOB_ENDED, id, output.GetFullPath()));
+}
+
+bool ziv2ize::Pause(long long ms) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0LL, ms));
+    for (;;) {
+        if (TestDestroy())
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return true;
+        Sleep(static_cast<unsigned long>(std::min<long long>(left, 20)));
+    }
 }
 
 bool ziv2ize::Countdown(const std::function<wxString(int)>& fill, bool statusFirst, int stepScale) {

@@ -93,6 +93,8 @@ protected:
     // step; statusFirst chooses whether the status goes before or after that test. A step
     // lasts stepScale countdown steps (a second each; 60 counts minutes). The pause itself
     // also gives way to a cancellation at once. False when cancelled.
+    // Sleeps ms in short slices; false as soon as the job is asked to end.
+    bool Pause(long long ms);
     bool Countdown(const std::function<wxString(int)>& fill, bool statusFirst = true,
                    int stepScale = 1);
 

@@ -21,4 +21,7 @@ constexpr const char* kUpdateHost = "www.quorvane.org";
 constexpr const char* kEpoOpsBase = "https://ops.epo.org/3.2/";
 constexpr const char* kEpoDeveloperPortal = "https://developers.epo.org/";
 
+// The USPTO's Patent Public Search (HTTPS only), which needs no key.
+constexpr const char* kPpubsBase = "https://ppubs.uspto.gov";
+
 } // namespace remotehosts

@@ -5,12 +5,14 @@
 // a header or a file name unchecked.
 #pragma once
 
+#include "remoteHosts.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace ppubshost {
-constexpr const char* kBase = "https://ppubs.uspto.gov";
+constexpr const char* kBase = remotehosts::kPpubsBase;
 constexpr const char* kApp = "/pubwebapp/";
 constexpr const char* kSession = "/api/users/me/session";
 constexpr const char* kCounts = "/api/searches/counts";

@@ -451,22 +451,7 @@ std::string opsPagePdf(const std::string& tiff, int rotate) {
             " >> /Length " + std::to_string(strip.data.size()) + " >>\nstream\n" + strip.data +
             "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[24];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return qvfix::assemblePdf(objects);
 }
 
 std::string ppubsPdf(const std::vector<std::string>& tiffPages, int flatePage) {
@@ -531,22 +516,7 @@ std::string ppubsPdf(const std::vector<std::string>& tiffPages, int flatePage) {
                 std::to_string(strip.width) + ">>stream\n" + strip.data + "\nendstream";
         }
     }
-    std::string pdf = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[24];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<</Root 1 0 R/Size " + std::to_string(objects.size() + 1) + ">>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return qvfix::assemblePdf(objects, "1.7");
 }
 
 // ---- Publications ----
