@@ -266,8 +266,9 @@ void MyFrame::StartupSteps() {
     if (wxTheApp && wxTheApp->argc >= 3 && wxTheApp->argv[1] == "delete") {
         const wxString old = wxTheApp->argv[2];
         if (AskUser("Delete previous version of Quorvane?\n\n" + old, "Delete Old Quorvane",
-                    wxYES_NO | wxICON_QUESTION, this) == wxYES)
-            wxRemoveFile(old);
+                    wxYES_NO | wxICON_QUESTION, this) == wxYES &&
+            wxRemoveFile(old))
+            desktop::TakeOverProgramPath(old);
     }
 
     SetDropTarget(new tesselDrop(this));

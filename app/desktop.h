@@ -10,6 +10,9 @@ namespace desktop {
 bool OpenDocument(const wxString& absolute);
 // Prints the PDF without showing it; false when nothing would print it.
 bool PrintDocument(const wxString& path);
+// After the update's hand-over removed the old program at oldPath: the running program takes
+// that path where shortcuts name it (the Start menu on Windows); elsewhere it keeps its own.
+void TakeOverProgramPath(const wxString& oldPath);
 // The download folder of a first start: empty for the folder the program was started in.
 wxString DefaultDownloadFolder();
 

@@ -86,6 +86,8 @@ bool PrintDocument(const wxString& path) {
     return startDetached("lp", path);
 }
 
+void TakeOverProgramPath(const wxString&) {}
+
 wxString DefaultDownloadFolder() {
     return wxString(); // the folder the program was started in
 }

@@ -25,6 +25,14 @@ bool PrintDocument(const wxString& path) {
     return ShellVerb(L"print", path);
 }
 
+void TakeOverProgramPath(const wxString& oldPath) {
+    // The installer's Start-menu entry names the old file. A running program may be renamed
+    // though not deleted; never over a file that is still there.
+    const wxString self = wxStandardPaths::Get().GetExecutablePath();
+    if (!self.IsSameAs(oldPath, false))
+        MoveFileExW(self.wc_str(), oldPath.wc_str(), 0);
+}
+
 wxString DefaultDownloadFolder() {
     // Started from the Start menu the working folder is the program's own; the user's
     // Downloads known folder is where a browser would have put the files.
