@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include "process.h"
+
 #include <wx/cmdline.h>
 #include <wx/filename.h>
 #include <wx/mimetype.h>
@@ -28,14 +30,7 @@ bool programExists(const wxString& program) {
 bool startDetached(const wxArrayString& words) {
     if (words.empty() || !programExists(words[0]))
         return false;
-    std::vector<wxScopedCharBuffer> bytes;
-    std::vector<const char*> argv;
-    for (const wxString& word : words)
-        bytes.push_back(word.utf8_str());
-    for (const wxScopedCharBuffer& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    return wxExecute(argv.data(), wxEXEC_ASYNC) > 0;
+    return platform::StartDetached(std::vector<wxString>(words.begin(), words.end()));
 }
 
 bool startDetached(const wxString& program, const wxString& path) {
