@@ -124,8 +124,10 @@ std::chrono::milliseconds opsTokens::RenewMargin(long expiresInSeconds) {
 std::string opsTokens::Id(const OpsCredentials& key) {
     // The secret is part of the identity (a corrected secret is a new key) but is kept only
     // as a hash.
-    const std::string secret(key.secret.utf8_str());
-    return std::string(key.key.utf8_str()) + "\n" +
+    // Converts copies: a wxString caches its conversion inside itself, so converting a key
+    // that several threads hold would race on that cache.
+    const std::string secret(wxString(key.secret).utf8_str());
+    return std::string(wxString(key.key).utf8_str()) + "\n" +
            std::to_string(std::hash<std::string>()(secret));
 }
 
