@@ -6,6 +6,8 @@
 //   --port N      listen on 127.0.0.1:N instead of a free port
 //   --delay-ms N  wait N ms before every answer, to watch the rows count pages
 //   --with-parent end when the process that started it ends (for scripts)
+//   --no-rate-limits  the USPTO service without its request buckets (for scripts; by
+//                 default it paces print jobs as the live one does, about one in 14 s)
 //
 // The first line of output names the proxy URL; the service runs until SIGINT or SIGTERM.
 // It also answers for the EPO service (ops.epo.org through CONNECT, with its own test CA)
@@ -28,7 +30,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: quorvane-sample-service [--port N] [--delay-ms N] [--with-parent]\n";
+const char kUsage[] = "usage: quorvane-sample-service [--port N] [--delay-ms N] [--with-parent] "
+                      "[--no-rate-limits]\n";
 
 bool ParseCount(const char* text, int& value) {
     char* end = nullptr;
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
     int port = 0;
     int delayMs = 0;
     bool withParent = false;
+    bool rateLimits = true;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         if (opt == "--help" || opt == "-h") {
@@ -68,6 +72,10 @@ int main(int argc, char** argv) {
         }
         if (opt == "--with-parent") {
             withParent = true;
+            continue;
+        }
+        if (opt == "--no-rate-limits") {
+            rateLimits = false;
             continue;
         }
         int* target = opt == "--port" ? &port : opt == "--delay-ms" ? &delayMs : nullptr;
@@ -104,7 +112,12 @@ int main(int argc, char** argv) {
     }
     // Enabled before the samples are added, so that they are added to them as well.
     qvfake::OpsFake& ops = service.enableOps();
-    service.enablePpubs();
+    qvfake::PpubsFake& ppubs = service.enablePpubs();
+    if (!rateLimits) {
+        const qvfake::PpubsBucket endless{1 << 20, std::chrono::milliseconds(1)};
+        ppubs.setSearchBucket(endless);
+        ppubs.setPrintBucket(endless);
+    }
     std::string error;
     bool readable = false;
     if (!qvsample::AddSamples(service, &error, &readable)) {
