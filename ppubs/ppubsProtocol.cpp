@@ -50,6 +50,20 @@ const std::string* StringMember(const JsonValue& v, const char* key) {
     return m && m->IsString() ? &m->text : nullptr;
 }
 
+// Parses body as one JSON value of type; `what` names the answer in the error.
+bool ParseJsonAs(const std::string& body, JsonValue::Type type, const char* what,
+                 const char* typeName, JsonValue& v, std::string& error) {
+    if (!ParseJson(body, v, error)) {
+        error = std::string(what) + " unreadable (" + error + ")";
+        return false;
+    }
+    if (v.type != type) {
+        error = std::string(what) + " is no " + typeName;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool PpubsQueryFor(const std::string& n, PpubsQuery& query) {
@@ -129,14 +143,8 @@ PpubsSearchResult ReadPpubsSearch(const std::string& body, const PpubsQuery& que
                                   std::string& error) {
     hit = PpubsHit();
     JsonValue v;
-    if (!ParseJson(body, v, error)) {
-        error = "search answer unreadable (" + error + ")";
+    if (!ParseJsonAs(body, JsonValue::Type::Object, "search answer", "object", v, error))
         return PpubsSearchResult::Unreadable;
-    }
-    if (v.type != JsonValue::Type::Object) {
-        error = "search answer is no object";
-        return PpubsSearchResult::Unreadable;
-    }
     const JsonValue* problem = v.Get("error");
     if (problem && problem->type != JsonValue::Type::Null) {
         const std::string* message = StringMember(*problem, "errorMessage");
@@ -213,19 +221,13 @@ std::string PpubsPrintBody(const PpubsHit& hit, long long caseId) {
 
 bool ReadPpubsPrintJob(const std::string& body, std::string& jobId) {
     jobId.clear();
-    size_t a = 0, b = body.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(body[a])))
-        ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(body[b - 1])))
-        --b;
-    if (b - a >= 2 && body[a] == '"' && body[b - 1] == '"') {
-        ++a;
-        --b;
-    }
-    const std::string id = body.substr(a, b - a);
-    if (!AllDigits(id) || id.size() > 18)
+    JsonValue v;
+    std::string error;
+    // The job number comes bare or quoted.
+    if (!ParseJson(body, v, error) || !(v.type == JsonValue::Type::Number || v.IsString()) ||
+        !AllDigits(v.text) || v.text.size() > 18)
         return false;
-    jobId = id;
+    jobId = v.text;
     return true;
 }
 
@@ -237,14 +239,8 @@ PpubsPrintState ReadPpubsPrintProcess(const std::string& body, const std::string
                                       std::string& pdfName, std::string& error) {
     pdfName.clear();
     JsonValue v;
-    if (!ParseJson(body, v, error)) {
-        error = "print progress unreadable (" + error + ")";
+    if (!ParseJsonAs(body, JsonValue::Type::Array, "print progress", "list", v, error))
         return PpubsPrintState::Unreadable;
-    }
-    if (v.type != JsonValue::Type::Array) {
-        error = "print progress is no list";
-        return PpubsPrintState::Unreadable;
-    }
     for (const JsonValue& job : v.items) {
         const JsonValue* id = job.Get("printProcessId");
         if (!id || !((id->type == JsonValue::Type::Number || id->IsString()) && id->text == jobId))
