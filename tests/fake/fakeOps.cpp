@@ -392,11 +392,15 @@ std::string opsSamplesDir() {
     return QV_OPS_SAMPLES_DIR;
 }
 
-std::string opsSample(const std::string& name) {
-    std::ifstream in(opsSamplesDir() + "/" + name, std::ios::binary);
+std::string readSampleFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     return in ? ss.str() : std::string();
+}
+
+std::string opsSample(const std::string& name) {
+    return readSampleFile(opsSamplesDir() + "/" + name);
 }
 
 std::string opsPageFromTiff(const std::string& tiff, std::string* error) {

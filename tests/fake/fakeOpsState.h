@@ -71,6 +71,9 @@ struct OpsState {
     OpsFake facade{this};
 };
 
+// A recorded sample's bytes; "" when it cannot be read.
+std::string readSampleFile(const std::string& path);
+
 // The ppubs fake (fakePpubs.cpp), behind the same TLS server.
 struct PpubsState;
 PpubsState* newPpubsState(OpsState* tls);

@@ -9,11 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #ifndef QV_PPUBS_SAMPLES_DIR
 #define QV_PPUBS_SAMPLES_DIR "tests/fixtures/ppubs"
@@ -190,10 +188,7 @@ std::string ppubsSamplesDir() {
 }
 
 std::string ppubsSample(const std::string& name) {
-    std::ifstream in(ppubsSamplesDir() + "/" + name, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return in ? ss.str() : std::string();
+    return readSampleFile(ppubsSamplesDir() + "/" + name);
 }
 
 PpubsDocument ppubsRecordedDocument(const std::string& number, uint32_t width, uint32_t height) {

@@ -2,8 +2,7 @@
 // EPO key, when the USPTO has it, has it not, or cannot be reached.
 #include "opsJobHarness.h"
 #include "ppubs.h"
-#include "ppubsClient.h"
-#include "ppubsPacer.h"
+#include "ppubsFast.h"
 
 namespace {
 
@@ -12,19 +11,13 @@ protected:
     void SetUp() override {
         OpsJob::SetUp();
         uspto = &fake->enablePpubs();
-        ppubsPacer::Instance().Reset();
-        ppubsPacer::Instance().SetRefillTime(std::chrono::milliseconds(700));
-        uspto->setSearchBucket({40, std::chrono::milliseconds(700)});
-        uspto->setPrintBucket({5, std::chrono::milliseconds(700)});
-        ppubsClient::ForgetSession();
-        ppubsClient::SetPollInterval(10);
+        fast.reset(new FastPpubs(*uspto, std::chrono::milliseconds(700), 10));
     }
     void TearDown() override {
         OpsJob::TearDown();
-        ppubsPacer::Instance().SetRefillTime(ppubsPacer::kRefill);
-        ppubsPacer::Instance().Reset();
-        ppubsClient::ForgetSession();
+        fast.reset();
     }
+    std::unique_ptr<FastPpubs> fast;
     qvfake::PpubsFake* uspto = nullptr;
 };
 

@@ -3,7 +3,7 @@
 #include "fakeService.h"
 #include "pdfCheck.h"
 #include "ppubsDocument.h"
-#include "ppubsPacer.h"
+#include "ppubsFast.h"
 #include "testutil.h"
 
 #include "httpSession.h"
@@ -25,20 +25,13 @@ protected:
         ASSERT_TRUE(ppubs->ok()) << ppubs->error();
         setenv("https_proxy", fake.proxyUrl().c_str(), 1);
         setenv("CURL_CA_BUNDLE", ppubs->caBundlePath().c_str(), 1);
-        ppubsPacer::Instance().Reset();
-        ppubsClient::ForgetSession();
-        ppubsClient::SetPollInterval(20);
-        // The recorded buckets with their refill sped up a hundredfold, on both sides.
-        ppubs->setSearchBucket({40, std::chrono::milliseconds(700)});
-        ppubs->setPrintBucket({5, std::chrono::milliseconds(700)});
-        ppubsPacer::Instance().SetRefillTime(std::chrono::milliseconds(700));
+        // The recorded buckets with their refill sped up a hundredfold.
+        fast.reset(new FastPpubs(*ppubs, std::chrono::milliseconds(700), 20));
     }
     void TearDown() override {
         unsetenv("https_proxy");
         unsetenv("CURL_CA_BUNDLE");
-        ppubsPacer::Instance().Reset();
-        ppubsPacer::Instance().SetRefillTime(ppubsPacer::kRefill);
-        ppubsClient::ForgetSession();
+        fast.reset();
     }
 
     // Fetches number into <dir>/<name>.pdf; the statuses shown go to `statuses`.
@@ -96,6 +89,7 @@ protected:
 
     qvfake::FakeService fake;
     qvfake::PpubsFake* ppubs = nullptr;
+    std::unique_ptr<FastPpubs> fast;
     qvtest::TempDir dir{"qv-ppubs"};
 };
 
@@ -192,9 +186,9 @@ TEST_F(PpubsFlow, RefusalsAndRecoveries) {
 
 TEST_F(PpubsFlow, ThreeAtOnceNeverEmptyTheBuckets) {
     // A print bucket that three unpaced jobs would empty within a second.
-    ppubs->setSearchBucket({40, std::chrono::milliseconds(2000)});
+    fast.reset(); // before the new one, whose settings it would undo
+    fast.reset(new FastPpubs(*ppubs, std::chrono::milliseconds(2000), 20));
     ppubs->setPrintBucket({4, std::chrono::milliseconds(2000)});
-    ppubsPacer::Instance().SetRefillTime(std::chrono::milliseconds(2000));
     std::vector<std::string> numbers;
     for (int i = 0; i < 9; ++i) {
         numbers.push_back(std::to_string(7100001 + i));
