@@ -4,6 +4,7 @@
 
 #include "fixtures.h"
 
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -80,26 +81,14 @@ std::string jsonField(const std::string& body, const std::string& key) {
     return body.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-std::string base64(const std::string& in, bool pad) {
-    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const unsigned v =
-            (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
-        out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], table[v & 63]};
-    }
-    if (i + 1 == in.size()) {
-        const unsigned v = (unsigned char)in[i] << 16;
-        out += {table[v >> 18], table[(v >> 12) & 63]};
-        if (pad)
-            out += "==";
-    } else if (i + 2 == in.size()) {
-        const unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
-        out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63]};
-        if (pad)
-            out += "=";
-    }
+// Base64 without padding, as in the service's session tokens.
+std::string base64Unpadded(const std::string& in) {
+    std::string out(4 * ((in.size() + 2) / 3) + 1, '\0');
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                        reinterpret_cast<const unsigned char*>(in.data()), int(in.size()));
+    out.resize(size_t(std::max(0, n)));
+    out.erase(out.find_last_not_of('=') + 1);
     return out;
 }
 
@@ -124,6 +113,14 @@ Response json(int status, const std::string& body) {
     r.status = status;
     r.contentType = "application/json";
     r.body = body;
+    return r;
+}
+
+// The service's 429, with the seconds to wait.
+Response tooMany(int seconds) {
+    Response r = json(429, "{ \"message\": \"Too many requests\" }");
+    r.contentType = "application/json;charset=ISO-8859-1";
+    r.headers.emplace_back("x-rate-limit-retry-after-seconds", std::to_string(seconds));
     return r;
 }
 
@@ -170,15 +167,10 @@ struct PpubsState {
     std::map<std::string, PrintJob> jobs; // by job number
     long long nextCase = 85524324;
     long long nextJob = 2963183;
-    Bucket search, print;
+    Bucket search{}, print{{5}, 5};
     std::vector<Rule> rules;
     PpubsStats stats;
     PpubsFake facade{this};
-
-    PpubsState() {
-        print.shape.capacity = 5;
-        print.tokens = 5;
-    }
 
     Response answer(const RecordedRequest& rec);
 };
@@ -275,11 +267,7 @@ Response PpubsState::answer(const RecordedRequest& rec) {
         if (rule.fault == PpubsFault::Forbidden)
             return json(403, "{\"message\":\"Forbidden\"}");
         if (rule.fault == PpubsFault::TooMany) {
-            Response r = json(429, "{ \"message\": \"Too many requests\" }");
-            r.contentType = "application/json;charset=ISO-8859-1";
-            r.headers.emplace_back("x-rate-limit-retry-after-seconds",
-                                   std::to_string(rule.retryAfter));
-            return r;
+            return tooMany(rule.retryAfter);
         }
         if (rule.fault == PpubsFault::Status500)
             return json(500, "{\"status\":500,\"error\":\"Internal Server Error\",\"path\":\"" +
@@ -296,12 +284,14 @@ Response PpubsState::answer(const RecordedRequest& rec) {
         r.headers.emplace_back("etag", "\"5b0-63130d093d10c\"");
         return r;
     }
+    const Response notFound =
+        json(404, "{\"status\":404,\"error\":\"Not Found\",\"path\":\"" + path + "\"}");
     if (path.compare(0, 5, "/api/") != 0)
-        return json(404, "{\"status\":404,\"error\":\"Not Found\",\"path\":\"" + path + "\"}");
+        return notFound;
     if (rec.method == "POST" && path == "/api/users/me/session") {
         const std::string sub = uuid();
         const std::string token =
-            base64("{\"sub\":\"" + sub + "\",\"ver\":\"" + uuid() + "\",\"exp\":0}", false);
+            base64Unpadded("{\"sub\":\"" + sub + "\",\"ver\":\"" + uuid() + "\",\"exp\":0}");
         liveTokens.insert(token);
         ++stats.sessions;
         std::string body = ppubsSample("session-answer.json");
@@ -326,13 +316,10 @@ Response PpubsState::answer(const RecordedRequest& rec) {
         const int wait = bucket->take(remaining);
         if (wait >= 0) {
             ++stats.tooManyRequests;
-            Response r = json(429, "{ \"message\": \"Too many requests\" }");
-            r.contentType = "application/json;charset=ISO-8859-1";
-            r.headers.emplace_back("x-rate-limit-retry-after-seconds", std::to_string(wait));
-            return r;
+            return tooMany(wait);
         }
     }
-    Response out = json(404, "{\"status\":404,\"error\":\"Not Found\",\"path\":\"" + path + "\"}");
+    Response out = notFound;
 
     // The document a search asks for, in the database it names.
     auto asked = [&]() -> const PpubsDocument* {
@@ -476,14 +463,12 @@ void PpubsFake::addDocument(PpubsDocument document) {
 
 void PpubsFake::setSearchBucket(PpubsBucket bucket) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->search.shape = bucket;
-    m_state->search.tokens = bucket.capacity;
+    m_state->search = Bucket{bucket, double(bucket.capacity)};
 }
 
 void PpubsFake::setPrintBucket(PpubsBucket bucket) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->print.shape = bucket;
-    m_state->print.tokens = bucket.capacity;
+    m_state->print = Bucket{bucket, double(bucket.capacity)};
 }
 
 void PpubsFake::expireSessions() {
